@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and its tests need, when missing,
+# and configures and builds the tree in build/. Sourced by demo.sh and test.sh.
+set -euo pipefail
+
+SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
+
+sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev)
+
+sorvik_install_missing() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+sorvik_build() {
+  cmake -S "$SORVIK_ROOT" -B "$SORVIK_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$SORVIK_BUILD" -j"$(nproc)"
+}

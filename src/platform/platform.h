@@ -1,0 +1,98 @@
+// Everything Sorvik asks of the operating system. Code outside src/platform
+// includes no operating-system header; each platform folder implements these
+// declarations once, and the build picks the folder.
+#ifndef SORVIK_PLATFORM_PLATFORM_H
+#define SORVIK_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sorvik::platform {
+
+// ---- Shared region and its lock -------------------------------------------
+
+// One process's attachment to a named shared region. `table` and `journal`
+// are this process's views; the rest belongs to the platform.
+struct SharedRegion {
+    void *table = nullptr;    // tableBytes, shared by every attached process
+    void *journal = nullptr;  // journalBytes of shared scratch space beside it
+    size_t tableBytes = 0;
+    size_t journalBytes = 0;
+    intptr_t handles[4] = {-1, -1, -1, -1};
+    void *lockView = nullptr;
+};
+
+// Called while no other process can attach, when nobody uses the region: the
+// table and journal read as zero bytes and must be given their first state.
+using BuildRegion = void (*)(void *context, SharedRegion *region);
+
+// Creates the region `name` or opens it. When no process uses it (it is new,
+// or every earlier user has detached or died), zero-fills it and calls
+// `build` before any other process can see it; otherwise takes it unchanged.
+// The region is private to the calling user. False when it cannot be created,
+// opened or mapped; `region` is then left detached.
+bool openRegion(const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build, void *context,
+                SharedRegion *region);
+
+// Drops this process's attachment. The region lasts while another process
+// still holds it; once nobody does, the next openRegion builds it afresh.
+void closeRegion(SharedRegion *region);
+
+enum class LockResult { acquired, ownerDied, failed };
+
+// Takes the region's inter-process lock, waiting as long as another thread
+// or process holds it. ownerDied means the lock was acquired from a holder
+// that ended without releasing it; whatever that holder had half-written is
+// the caller's to repair before it releases. Never recursive.
+LockResult lockRegion(SharedRegion *region);
+void unlockRegion(SharedRegion *region);
+
+// ---- Host, clock, files ----------------------------------------------------
+
+// The first IPv4 address the local host name resolves to, network byte
+// order; 0.0.0.0 when the name cannot be had or resolved.
+void hostAddress(uint8_t address[4]);
+
+// Seconds since 1970-01-01 00:00 UTC.
+int64_t currentTime();
+
+// Replaces the file at `path` by `size` bytes of `data` so that a reader sees
+// either the old file or the new one whole: the bytes go to a new file in the
+// same directory, reach the disk and are then renamed over the old one, which
+// lends its ownership and mode (never world-writable). False, with the old
+// file untouched, when any step fails; `error` then holds the system's error
+// number when there is room for it.
+bool replaceFile(const char *path, const char *data, size_t size, int *error);
+
+// ---- Processes and windows -------------------------------------------------
+
+// Receives one running process: its identifier and the text naming its
+// executable (a bare file name or a path). Answers false to end the walk.
+using ProcessVisitor = bool (*)(void *context, uint32_t processId, const char *exeText, size_t length);
+
+// Walks the running processes in the platform's order, leaving out those that
+// have no executable of their own (kernel threads). False when no list could
+// be had at all, before any visit.
+bool listProcesses(ProcessVisitor visit, void *context);
+
+// Receives one top-level window: its 32-bit handle, the process that owns it
+// (0 when unknown), whether it is visible, and its text, cut to at most 63
+// bytes (empty when it has none).
+using WindowVisitor = void (*)(void *context, uint32_t window, uint32_t ownerProcessId, bool visible,
+                               const char *title);
+
+// Walks the top-level windows in the window system's order. False when there
+// is no window system to ask; nothing is visited then.
+bool listWindows(WindowVisitor visit, void *context);
+
+}  // namespace sorvik::platform
+
+namespace sorvik {
+// Implemented by the library above the platform; the platform's loader entry
+// calls them once per process, when the library is loaded and unloaded.
+// A false attach tells a loader that can refuse a library to refuse it.
+bool onProcessAttach();
+void onProcessDetach();
+}  // namespace sorvik
+
+#endif

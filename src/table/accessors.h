@@ -1,0 +1,22 @@
+// Reading records by index, and finding them by name. All of these expect
+// the table lock held; a null table reads as an empty one.
+#ifndef SORVIK_TABLE_ACCESSORS_H
+#define SORVIK_TABLE_ACCESSORS_H
+
+#include "table/table.h"
+
+namespace sorvik {
+
+int32_t recordCount(const ProTable *table);
+ProStru *recordAt(ProTable *table, int32_t index);  // null outside 0 .. proCount - 1
+char *recordBaseName(ProStru *record);
+const char *recordBaseName(const ProStru *record);
+
+// The first record at or after `from` whose baseName equals `name`; -1 if none.
+int32_t findByBaseName(const ProTable *table, const char *name, int32_t from = 0);
+// The first record whose whole proName equals `name`; -1 if none.
+int32_t findByWholeName(const ProTable *table, const char *name);
+
+}  // namespace sorvik
+
+#endif

@@ -1,0 +1,118 @@
+#include "table/config_file.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace sorvik {
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Walks the text as formatted input does: white space between values is
+// skipped, a name is a run of other characters, and a number ends at the
+// first character that cannot continue it, which then begins the next value.
+struct Scanner {
+    const char *at;
+    const char *end;
+
+    void skipSpace() {
+        while (at < end && isSpace(*at)) ++at;
+    }
+
+    // The next run of non-space characters; false at the end of the text.
+    bool word(const char **start, size_t *length) {
+        skipSpace();
+        if (at == end) return false;
+        *start = at;
+        while (at < end && !isSpace(*at)) ++at;
+        *length = static_cast<size_t>(at - *start);
+        return true;
+    }
+
+    // An optional sign and decimal digits. A sign without digits is used up
+    // and the conversion fails, as it does in formatted input. Values beyond
+    // 32 bits stop at the nearest bound.
+    bool number(int32_t *value) {
+        skipSpace();
+        if (at == end) return false;
+        bool negative = false;
+        if (*at == '+' || *at == '-') {
+            negative = *at == '-';
+            ++at;
+        }
+        if (at == end || !isDigit(*at)) return false;
+        int64_t magnitude = 0;
+        for (; at < end && isDigit(*at); ++at)
+            if (magnitude <= INT32_MAX) magnitude = magnitude * 10 + (*at - '0');
+        if (negative) magnitude = -magnitude;
+        if (magnitude > INT32_MAX) magnitude = INT32_MAX;
+        if (magnitude < INT32_MIN) magnitude = INT32_MIN;
+        *value = static_cast<int32_t>(magnitude);
+        return true;
+    }
+};
+
+}  // namespace
+
+void parseConfig(const char *text, size_t size, ProTable *table) {
+    Scanner scan{text, text + size};
+    int32_t count = 0;
+    while (count < kMaxRecords) {
+        const char *name;
+        size_t length;
+        if (!scan.word(&name, &length) || length >= sizeof(ProStru::proName)) break;
+        int32_t minimum, permit, paramA, paramB = 0;
+        if (!scan.number(&minimum) || !scan.number(&permit) || !scan.number(&paramA)) break;
+        // The fifth value is optional: whatever stands there instead begins
+        // the next entry.
+        if (!scan.number(&paramB)) paramB = 0;
+        ProStru &record = table->records[count];
+        std::memcpy(record.proName, name, length);
+        record.proName[length] = '\0';
+        record.minExeCount = minimum;
+        record.permitExeCount = permit;
+        record.userParamA = paramA;
+        record.userParamB = paramB;
+        ++count;
+    }
+    table->proCount = count;
+}
+
+std::string formatConfig(const ProTable &table) {
+    std::string text;
+    text.reserve(static_cast<size_t>(table.proCount) * 48);
+    char line[sizeof(ProStru::proName) + 64];
+    for (int32_t i = 0; i < table.proCount && i < kMaxRecords; ++i) {
+        const ProStru &r = table.records[i];
+        const int length = std::snprintf(line, sizeof line, "%.*s    %d\t%d   %d   %d\r\n",
+                                         static_cast<int>(strnlen(r.proName, sizeof r.proName)), r.proName,
+                                         r.minExeCount, r.permitExeCount, r.userParamA, r.userParamB);
+        text.append(line, static_cast<size_t>(length));
+    }
+    return text;
+}
+
+void loadConfig(const char *path, ProTable *table) {
+    std::FILE *file = std::fopen(path, "rb");
+    if (!file) return;
+    // 350 entries never need more; the bound keeps a stray huge file from
+    // exhausting the memory of the process that happens to load first.
+    constexpr size_t kMaxRead = 16u << 20;
+    std::string text;
+    char chunk[8192];
+    size_t got;
+    while (text.size() < kMaxRead && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+    std::fclose(file);
+    parseConfig(text.data(), text.size(), table);
+}
+
+bool saveTable(const char *path, const ProTable &table, int *error) {
+    const std::string text = formatConfig(table);
+    return platform::replaceFile(path, text.data(), text.size(), error);
+}
+
+}  // namespace sorvik

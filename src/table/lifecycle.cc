@@ -1,0 +1,96 @@
+#include <atomic>
+#include <cstring>
+#include <new>
+
+#include "table/config_file.h"
+#include "table/table.h"
+
+namespace sorvik {
+namespace {
+
+struct BuildContext {
+    const char *configPath;
+};
+
+// Runs in the attach that finds the region unused, before anyone else can
+// see it: defaults in every slot, then the configuration file.
+void buildTable(void *context, platform::SharedRegion *region) {
+    auto *table = static_cast<ProTable *>(region->table);
+    uint8_t host[4];
+    platform::hostAddress(host);
+    fillDefaults(table, host);
+    try {
+        loadConfig(static_cast<BuildContext *>(context)->configPath, table);
+    } catch (const std::bad_alloc &) {
+        table->proCount = 0;  // no memory to read the file with: start empty, as without one
+    }
+}
+
+std::atomic_ref<uint32_t> pendingFlag(Journal *journal) { return std::atomic_ref<uint32_t>(journal->pending); }
+
+}  // namespace
+
+void fillDefaults(ProTable *table, const uint8_t hostAddr[4]) {
+    table->proCount = 0;
+    for (ProStru &record : table->records) {
+        std::memset(&record, 0, sizeof record);
+        std::memcpy(record.hostAddr, hostAddr, sizeof record.hostAddr);
+        record.userParamA = -1;
+        record.presetValue = kPresetValue;
+    }
+}
+
+bool attach(Client *client, const Site &site) {
+    *client = Client{};
+    BuildContext context{site.configPath};
+    if (!platform::openRegion(site.regionName, sizeof(ProTable), sizeof(Journal), buildTable, &context,
+                              &client->region))
+        return false;
+    client->table = static_cast<ProTable *>(client->region.table);
+    client->journal = static_cast<Journal *>(client->region.journal);
+    client->configPath = site.configPath;
+    return true;
+}
+
+void detach(Client *client) {
+    if (client->table) platform::closeRegion(&client->region);
+    *client = Client{};
+}
+
+TableLock::TableLock(Client *client) : client_(client) {
+    if (!client->table) return;
+    switch (platform::lockRegion(&client->region)) {
+        case platform::LockResult::acquired:
+            held_ = true;
+            break;
+        case platform::LockResult::ownerDied:
+            held_ = true;
+            repairAfterDeath(client);
+            break;
+        case platform::LockResult::failed:
+            break;
+    }
+}
+
+TableLock::~TableLock() {
+    if (held_) platform::unlockRegion(&client_->region);
+}
+
+void beginChange(Client *client) {
+    std::memcpy(&client->journal->before, client->table, sizeof(ProTable));
+    pendingFlag(client->journal).store(1, std::memory_order_release);
+    // The change that follows must not be seen before the mark.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void endChange(Client *client) { pendingFlag(client->journal).store(0, std::memory_order_release); }
+
+void repairAfterDeath(Client *client) {
+    // Restoring is idempotent, so a holder that dies while restoring leaves
+    // the same work to the next one.
+    if (pendingFlag(client->journal).load(std::memory_order_acquire) == 0) return;
+    std::memcpy(client->table, &client->journal->before, sizeof(ProTable));
+    endChange(client);
+}
+
+}  // namespace sorvik

@@ -1,0 +1,84 @@
+// The shared table and one process's attachment to it.
+#ifndef SORVIK_TABLE_TABLE_H
+#define SORVIK_TABLE_TABLE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "sorvik.h"
+
+namespace sorvik {
+
+constexpr int32_t kMaxRecords = SORVIK_MAX_RECORDS;
+constexpr int32_t kPresetValue = 100;
+
+// The shared region: 53204 bytes, no pointers, mapped at any address.
+struct ProTable {
+    int32_t proCount;
+    ProStru records[kMaxRecords];
+};
+static_assert(sizeof(ProTable) == 53204, "ProTable is 53204 bytes");
+static_assert(offsetof(ProTable, records) == 4, "records follow proCount");
+
+// Where a library build keeps its state: the configuration file and the name
+// of the shared region. Fixed when the library is built.
+struct Site {
+    const char *configPath;
+    const char *regionName;
+};
+
+// The shared scratch area beside the table: a copy of the table taken before
+// a change of several fields, so that a change cut short by its process's
+// death can be rolled back by the next holder of the lock.
+struct Journal {
+    uint32_t pending;
+    ProTable before;
+};
+
+// One process's attachment. The exported functions use the one that the
+// loader attached; tests hold several to act as several processes.
+struct Client {
+    platform::SharedRegion region;
+    ProTable *table = nullptr;  // null when the region could not be attached
+    Journal *journal = nullptr;
+    const char *configPath = nullptr;
+    bool loggedIn = false;  // this process holds an execution slot
+};
+
+// Attaches `client` to the site's region; the first attach of a region fills
+// the defaults and reads the configuration file. False, with `client` left
+// detached, when the region cannot be created, opened or mapped.
+bool attach(Client *client, const Site &site);
+void detach(Client *client);
+
+// Sets every slot to its default and proCount to 0.
+void fillDefaults(ProTable *table, const uint8_t hostAddr[4]);
+
+// Holds the region's lock for one exported call. A client without a region
+// holds nothing; the call then answers as on an empty table.
+class TableLock {
+  public:
+    explicit TableLock(Client *client);
+    ~TableLock();
+    TableLock(const TableLock &) = delete;
+    TableLock &operator=(const TableLock &) = delete;
+    // The locked table, or null when there is none to use.
+    ProTable *table() const { return held_ ? client_->table : nullptr; }
+
+  private:
+    Client *client_;
+    bool held_ = false;
+};
+
+// Brackets a change of several fields: until endChange, a holder of the lock
+// that finds the changer dead restores the table as it was at beginChange.
+void beginChange(Client *client);
+void endChange(Client *client);
+
+// Restores what a dead holder of the lock left half-changed.
+void repairAfterDeath(Client *client);
+
+}  // namespace sorvik
+
+#endif

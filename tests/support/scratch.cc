@@ -1,0 +1,181 @@
+#include "support/scratch.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+namespace sorvik::test {
+namespace {
+
+std::atomic<int> gScratchCounter{0};
+
+bool waitReadable(int fd, std::chrono::milliseconds limit) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, static_cast<int>(limit.count())) > 0;
+}
+
+int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }
+
+int waitPid(pid_t pid, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int raw = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &raw, WNOHANG);
+        if (done == pid) return statusOf(raw);
+        if (done < 0) return -1;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &raw, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+}  // namespace
+
+ScratchSite::ScratchSite() {
+    const int serial = gScratchCounter.fetch_add(1);
+    char pattern[] = "/tmp/sorvik-test-XXXXXX";
+    directory = mkdtemp(pattern);
+    configPath = directory + "/Sorvik.sys";
+    regionName = "sorvik_t" + std::to_string(getpid()) + "_" + std::to_string(serial);
+    removeRegion(regionName);
+}
+
+ScratchSite::~ScratchSite() {
+    removeRegion(regionName);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+}
+
+void ScratchSite::writeConfig(const std::string &text) const { writeFile(configPath, text); }
+
+std::string ScratchSite::readConfig() const {
+    if (!std::filesystem::exists(configPath)) return "<missing>";
+    return readFile(configPath);
+}
+
+void removeRegion(const std::string &name) {
+    shm_unlink(("/" + name).c_str());
+    shm_unlink(("/" + name + ".lock").c_str());
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+Child forkChild(const std::function<int(int toParent)> &body) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) std::abort();
+    Child child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        close(pipeFds[0]);
+        _exit(body(pipeFds[1]));
+    }
+    close(pipeFds[1]);
+    child.fromChild = pipeFds[0];
+    return child;
+}
+
+bool readLine(const Child &child, std::string *line, std::chrono::milliseconds limit) {
+    line->clear();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !waitReadable(child.fromChild, left)) return false;
+        char c;
+        if (read(child.fromChild, &c, 1) != 1) return false;
+        if (c == '\n') return true;
+        line->push_back(c);
+    }
+}
+
+void sendLine(int fd, const std::string &line) {
+    const std::string text = line + "\n";
+    if (write(fd, text.data(), text.size()) < 0) {
+    }
+}
+
+int waitChild(Child *child, std::chrono::milliseconds limit) {
+    const int status = waitPid(child->pid, limit);
+    if (child->fromChild >= 0) close(child->fromChild);
+    child->fromChild = -1;
+    child->pid = -1;
+    return status;
+}
+
+void killChild(Child *child) {
+    if (child->pid > 0) kill(child->pid, SIGKILL);
+    waitChild(child, std::chrono::seconds(10));
+}
+
+std::string runProgram(const std::vector<std::string> &argv, int *status, std::chrono::milliseconds limit,
+                       const std::string &input) {
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) std::abort();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(in[0], 0);
+        close(out[0]);
+        close(out[1]);
+        close(in[0]);
+        close(in[1]);
+        std::vector<char *> args;
+        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+    }
+    close(in[1]);
+    std::string output;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char buffer[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !waitReadable(out[0], left)) break;
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        output.append(buffer, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const int result = waitPid(pid, left.count() > 0 ? left : std::chrono::milliseconds(1));
+    if (status) *status = result;
+    return output;
+}
+
+bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body) {
+    auto task = std::make_shared<std::packaged_task<void()>>(body);
+    std::future<void> done = task->get_future();
+    std::thread([task] { (*task)(); }).detach();
+    return done.wait_for(limit) == std::future_status::ready;
+}
+
+}  // namespace sorvik::test

@@ -1,0 +1,67 @@
+// Scratch sites and child processes for tests: every test gets a region
+// name and a directory of its own, so tests never meet each other or an
+// installed site.
+#ifndef SORVIK_TESTS_SUPPORT_SCRATCH_H
+#define SORVIK_TESTS_SUPPORT_SCRATCH_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "table/table.h"
+
+namespace sorvik::test {
+
+// A region name and a directory unique to this process and call; both are
+// removed when the ScratchSite goes.
+struct ScratchSite {
+    ScratchSite();
+    ~ScratchSite();
+    ScratchSite(const ScratchSite &) = delete;
+    ScratchSite &operator=(const ScratchSite &) = delete;
+
+    Site site() const { return Site{configPath.c_str(), regionName.c_str()}; }
+    void writeConfig(const std::string &text) const;
+    std::string readConfig() const;  // the file's bytes, or "<missing>"
+
+    std::string directory;
+    std::string configPath;
+    std::string regionName;
+};
+
+// Forgets the region of that name, so that the next attach builds it anew.
+void removeRegion(const std::string &name);
+
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &bytes);
+
+// A child process started by fork, running `body` and exiting with its result.
+struct Child {
+    pid_t pid = -1;
+    int fromChild = -1;  // the child's end writes lines here
+};
+Child forkChild(const std::function<int(int toParent)> &body);
+// Reads one line the child wrote, waiting at most `limit`; false on timeout or EOF.
+bool readLine(const Child &child, std::string *line, std::chrono::milliseconds limit = std::chrono::seconds(10));
+void sendLine(int fd, const std::string &line);
+// Waits at most `limit` for the child to end; kills it when it has not. The
+// exit status, or -1 when it was killed or died of a signal.
+int waitChild(Child *child, std::chrono::milliseconds limit = std::chrono::seconds(10));
+void killChild(Child *child);
+
+// Runs a program with arguments, waits at most `limit`, and gives its
+// standard output; *status gets the exit status, or -1 on a signal or timeout.
+std::string runProgram(const std::vector<std::string> &argv, int *status,
+                       std::chrono::milliseconds limit = std::chrono::seconds(20),
+                       const std::string &input = std::string());
+
+// Runs `body` on a thread and fails the test when it does not finish in time,
+// so that a deadlock is a failure with a message rather than a stuck run.
+bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body);
+
+}  // namespace sorvik::test
+
+#endif

@@ -1,0 +1,191 @@
+// The shared table's lifetime, seen from several attachments: a test process
+// holds several Clients, and forked children stand for other processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "support/scratch.h"
+#include "table/accessors.h"
+#include "table/config_file.h"
+#include "table/table.h"
+
+namespace sorvik {
+namespace {
+
+class Lifecycle : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        for (Client &c : clients) detach(&c);
+    }
+    Client *attached(int i) {
+        EXPECT_TRUE(attach(&clients[i], scratch.site()));
+        return &clients[i];
+    }
+    test::ScratchSite scratch;
+    Client clients[3];
+};
+
+TEST_F(Lifecycle, FirstAttachWithoutAFileGivesDefaults) {
+    Client *c = attached(0);
+    ASSERT_NE(c->table, nullptr);
+    EXPECT_EQ(c->table->proCount, 0);
+    uint8_t host[4];
+    platform::hostAddress(host);
+    for (const ProStru &r : c->table->records) {
+        EXPECT_EQ(r.proName[0], '\0');
+        EXPECT_EQ(std::memcmp(r.hostAddr, host, 4), 0);
+        EXPECT_EQ(r.permitExeCount, 0);
+        EXPECT_EQ(r.minExeCount, 0);
+        EXPECT_EQ(r.exeCount, 0);
+        EXPECT_EQ(r.activeTime, 0);
+        EXPECT_EQ(r.userParamA, -1);
+        EXPECT_EQ(r.userParamB, 0);
+        EXPECT_EQ(r.presetValue, 100);
+        EXPECT_EQ(r.message[0], '\0');
+    }
+}
+
+TEST_F(Lifecycle, LaterAttachTakesTheTableAsItIs) {
+    scratch.writeConfig("viewer 1 2 3 4\n");
+    Client *first = attached(0);
+    ASSERT_EQ(first->table->proCount, 1);
+    first->table->records[0].exeCount = 5;
+    std::strcpy(first->table->records[0].message, "hello");
+    scratch.writeConfig("other 1 2 3 4\nmore 1 2 3 4\n");
+
+    Client *second = attached(1);
+    EXPECT_NE(second->table, first->table) << "a view of its own";
+    EXPECT_EQ(second->table->proCount, 1) << "the file is not read again";
+    EXPECT_STREQ(second->table->records[0].proName, "viewer");
+    EXPECT_EQ(second->table->records[0].exeCount, 5);
+    EXPECT_STREQ(second->table->records[0].message, "hello");
+    second->table->records[0].activeTime = 77;
+    EXPECT_EQ(first->table->records[0].activeTime, 77) << "one region, seen at once";
+}
+
+TEST_F(Lifecycle, AttachAfterEveryoneLeftStartsAfresh) {
+    scratch.writeConfig("viewer 1 2 3 4\n");
+    Client *a = attached(0);
+    Client *b = attached(1);
+    a->table->records[0].exeCount = 3;
+    detach(a);
+    EXPECT_EQ(b->table->records[0].exeCount, 3) << "still in use by the second";
+    scratch.writeConfig("other 5 6 7 8\n");
+    detach(b);
+
+    Client *c = attached(2);
+    EXPECT_EQ(c->table->proCount, 1);
+    EXPECT_STREQ(c->table->records[0].proName, "other");
+    EXPECT_EQ(c->table->records[0].exeCount, 0);
+}
+
+TEST_F(Lifecycle, AttachAfterTheOnlyHolderWasKilledStartsAfresh) {
+    scratch.writeConfig("viewer 1 2 3 4\n");
+    test::Child holder = test::forkChild([&](int out) {
+        Client c;
+        if (!attach(&c, scratch.site())) return 1;
+        c.table->records[0].exeCount = 9;
+        test::sendLine(out, "attached");
+        pause();
+        return 0;
+    });
+    std::string line;
+    ASSERT_TRUE(test::readLine(holder, &line));
+    Client *seen = attached(0);
+    EXPECT_EQ(seen->table->records[0].exeCount, 9);
+    detach(seen);
+
+    test::killChild(&holder);
+    Client *fresh = attached(1);
+    EXPECT_EQ(fresh->table->records[0].exeCount, 0);
+}
+
+TEST_F(Lifecycle, ARegionThatCannotBeOpenedLeavesTheClientDetached) {
+    Client c;
+    // A name with a second slash is not a valid shared-memory name.
+    const Site bad{scratch.configPath.c_str(), "no/such/region"};
+    EXPECT_FALSE(attach(&c, bad));
+    EXPECT_EQ(c.table, nullptr);
+    TableLock lock(&c);
+    EXPECT_EQ(lock.table(), nullptr);
+    EXPECT_EQ(recordCount(lock.table()), 0);
+    EXPECT_EQ(recordAt(lock.table(), 0), nullptr);
+}
+
+TEST_F(Lifecycle, AHolderKilledInsideTheLockDoesNotBlockTheNext) {
+    Client *c = attached(0);
+    test::Child holder = test::forkChild([&](int out) {
+        Client mine;
+        if (!attach(&mine, scratch.site())) return 1;
+        TableLock lock(&mine);
+        test::sendLine(out, "locked");
+        pause();
+        return 0;
+    });
+    std::string line;
+    ASSERT_TRUE(test::readLine(holder, &line));
+    EXPECT_FALSE(test::finishesWithin(std::chrono::milliseconds(200), [&] { TableLock blocked(c); }))
+        << "the lock is really held";
+    // The thread above still waits for the lock; killing the holder frees it.
+    test::killChild(&holder);
+    EXPECT_TRUE(test::finishesWithin(std::chrono::seconds(5), [&] {
+        TableLock lock(c);
+        EXPECT_NE(lock.table(), nullptr);
+    }));
+}
+
+TEST_F(Lifecycle, AChangeCutShortByDeathIsRolledBack) {
+    scratch.writeConfig("viewer 1 2 3 4\nother 5 6 7 8\n");
+    Client *c = attached(0);
+    test::Child changer = test::forkChild([&](int out) {
+        Client mine;
+        if (!attach(&mine, scratch.site())) return 1;
+        TableLock lock(&mine);
+        beginChange(&mine);
+        std::memmove(&mine.table->records[0], &mine.table->records[1], sizeof(ProStru));
+        test::sendLine(out, "half done");
+        pause();
+        return 0;
+    });
+    std::string line;
+    ASSERT_TRUE(test::readLine(changer, &line));
+    test::killChild(&changer);
+    ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(5), [&] {
+        TableLock lock(c);
+        EXPECT_EQ(lock.table()->proCount, 2);
+        EXPECT_STREQ(lock.table()->records[0].proName, "viewer");
+        EXPECT_STREQ(lock.table()->records[1].proName, "other");
+    }));
+}
+
+TEST_F(Lifecycle, AFinishedChangeIsKeptAfterALaterDeath) {
+    scratch.writeConfig("viewer 1 2 3 4\n");
+    Client *c = attached(0);
+    test::Child changer = test::forkChild([&](int out) {
+        Client mine;
+        if (!attach(&mine, scratch.site())) return 1;
+        {
+            TableLock lock(&mine);
+            beginChange(&mine);
+            mine.table->records[0].permitExeCount = 42;
+            endChange(&mine);
+        }
+        TableLock again(&mine);
+        test::sendLine(out, "done");
+        pause();
+        return 0;
+    });
+    std::string line;
+    ASSERT_TRUE(test::readLine(changer, &line));
+    test::killChild(&changer);
+    ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(5), [&] {
+        TableLock lock(c);
+        EXPECT_EQ(lock.table()->records[0].permitExeCount, 42);
+    }));
+}
+
+}  // namespace
+}  // namespace sorvik
