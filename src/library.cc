@@ -2,12 +2,49 @@
 // only here, and hands the locked table to the subsystem that answers it.
 #include "library.h"
 
+#include "census/recount.h"
+#include "census/snapshot.h"
+#include "control/admission.h"
 #include "table/accessors.h"
 
 namespace sorvik {
 namespace {
+
 Client gClient;
+
+using Finder = int32_t (*)(const ProTable *table, const char *name);
+
+int32_t findByBase(const ProTable *table, const char *name) { return findByBaseName(table, name); }
+
+// Runs `act` under the lock on the record that `find` gives for `name`,
+// recounted from a snapshot taken before the lock: the snapshot is slow and
+// the lock is never held across it. `act` gets -1 when no record matches,
+// and no snapshot is taken for a name that no record holds.
+template <typename Act>
+int32_t withRecountedRecord(const char *name, Finder find, Act act) {
+    Client *client = processClient();
+    {
+        TableLock lock(client);
+        if (find(lock.table(), name) < 0) return act(client, lock.table(), -1);
+    }
+    TaskSnapshot snapshot;
+    takeSnapshot(&snapshot);
+    TableLock lock(client);
+    ProTable *table = lock.table();
+    const int32_t index = find(table, name);
+    if (index >= 0) recountOne(table, index, snapshot);
+    return act(client, table, index);
 }
+
+// One of the three questions: `answer` for the recounted first record whose
+// baseName is `name`, `unknown` when there is none.
+int32_t ask(const char *name, bool (*answer)(const ProStru &), int32_t unknown) {
+    return withRecountedRecord(name, findByBase, [&](Client *, ProTable *table, int32_t index) {
+        return index < 0 ? unknown : static_cast<int32_t>(answer(table->records[index]));
+    });
+}
+
+}  // namespace
 
 Client *processClient() { return &gClient; }
 
@@ -48,5 +85,35 @@ int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index) {
     const ProStru *record = recordAt(lock.table(), index);
     return record ? record->minExeCount : -1;
 }
+
+int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list) {
+    // Reads nothing shared, so it needs no lock.
+    return fillTaskList(list);
+}
+
+int32_t SORVIK_CALL RefreshAllSorvikStr(void) {
+    TaskSnapshot snapshot;
+    takeSnapshot(&snapshot);
+    TableLock lock(processClient());
+    return recountAll(lock.table(), snapshot);
+}
+
+int32_t SORVIK_CALL processLogIn(const char *name) {
+    Client *client = processClient();
+    TableLock lock(client);
+    return logIn(client, lock.table(), name);
+}
+
+int32_t SORVIK_CALL processLogOut(const char *name) {
+    Client *client = processClient();
+    TableLock lock(client);
+    return logOut(client, lock.table(), name);
+}
+
+int32_t SORVIK_CALL processCanExecute(const char *name) { return ask(name, canExecute, 1); }
+
+int32_t SORVIK_CALL processIsExecuting(const char *name) { return ask(name, isExecuting, 0); }
+
+int32_t SORVIK_CALL IsProcessMustReExecute(const char *name) { return ask(name, mustReExecute, 0); }
 
 }  // extern "C"

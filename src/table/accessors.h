@@ -8,6 +8,9 @@
 namespace sorvik {
 
 int32_t recordCount(const ProTable *table);
+// proCount as a bound that is safe to index with, whatever a client wrote
+// into the shared table through the pointers it was handed.
+int32_t recordsInUse(const ProTable *table);
 ProStru *recordAt(ProTable *table, int32_t index);  // null outside 0 .. proCount - 1
 char *recordBaseName(ProStru *record);
 const char *recordBaseName(const ProStru *record);

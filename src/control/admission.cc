@@ -1,0 +1,35 @@
+#include "control/admission.h"
+
+#include "table/accessors.h"
+
+namespace sorvik {
+
+int32_t logIn(Client *client, ProTable *table, const char *name) {
+    if (client->loggedIn) return 0;
+    const int32_t index = findByBaseName(table, name);
+    if (index < 0) return 1;
+    ProStru &record = table->records[index];
+    if (record.exeCount >= record.permitExeCount) return 0;
+    ++record.exeCount;
+    client->loggedIn = true;
+    return 1;
+}
+
+int32_t logOut(Client *client, ProTable *table, const char *name) {
+    if (!client->loggedIn) return 0;
+    for (int32_t index = findByBaseName(table, name); index >= 0; index = findByBaseName(table, name, index + 1)) {
+        ProStru &record = table->records[index];
+        if (record.exeCount > 0) {
+            --record.exeCount;
+            client->loggedIn = false;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool canExecute(const ProStru &record) { return record.exeCount < record.permitExeCount; }
+bool isExecuting(const ProStru &record) { return record.exeCount > 0; }
+bool mustReExecute(const ProStru &record) { return record.exeCount < record.minExeCount; }
+
+}  // namespace sorvik
