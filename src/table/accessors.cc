@@ -1,5 +1,9 @@
 #include "table/accessors.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "table/names.h"
 
 namespace sorvik {
@@ -20,12 +24,57 @@ char *recordBaseName(ProStru *record) { return baseName(record->proName, sizeof 
 
 const char *recordBaseName(const ProStru *record) { return baseName(record->proName, sizeof record->proName); }
 
+namespace {
+
+// The length of a proName field, at most its width when a careless client
+// left it unterminated. Eight bytes a step: most names end in the first two.
+size_t fieldLength(const char *field) {
+    constexpr size_t width = sizeof(ProStru::proName);
+    constexpr uint64_t ones = 0x0101010101010101u;
+    constexpr uint64_t highs = 0x8080808080808080u;
+    size_t at = 0;
+    for (; at + sizeof(uint64_t) <= width; at += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, field + at, sizeof word);
+        const uint64_t zeros = (word - ones) & ~word & highs;
+        if (zeros == 0) continue;
+        // Only the lowest flagged byte is sure to be a zero, and it is the
+        // first in memory on a little-endian machine.
+        if constexpr (std::endian::native == std::endian::little)
+            return at + static_cast<size_t>(std::countr_zero(zeros)) / 8;
+        break;
+    }
+    while (at < width && field[at] != '\0') ++at;
+    return at;
+}
+
+// `a` and `b`, both `length` bytes, equal once A-Z are folded.
+bool sameFolded(const char *a, const char *b, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (a[i] != b[i] && foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 int32_t findByBaseName(const ProTable *table, const char *name, int32_t from) {
+    // Every slot call walks the table with this, so a record costs one
+    // length scan and a look at one or two bytes: the baseName equals `name`
+    // exactly when the proName ends in it right after a backslash or at its
+    // start. A name with a backslash is no baseName and matches nothing.
     if (!name) return -1;
-    for (int32_t i = from < 0 ? 0 : from; i < recordsInUse(table); ++i) {
-        const ProStru &record = table->records[i];
-        const char *base = recordBaseName(&record);
-        if (sameName(base, name, sizeof record.proName - static_cast<size_t>(base - record.proName))) return i;
+    size_t length = 0;
+    for (; name[length] != '\0'; ++length)
+        if (name[length] == '\\' || length == sizeof(ProStru::proName)) return -1;
+    const int32_t records = recordsInUse(table);
+    for (int32_t i = from < 0 ? 0 : from; i < records; ++i) {
+        const char *proName = table->records[i].proName;
+        const size_t end = fieldLength(proName);
+        if (end < length) continue;
+        const char *tail = proName + end - length;
+        if (tail != proName && tail[-1] != '\\') continue;
+        if (sameFolded(tail, name, length)) return i;
     }
     return -1;
 }
