@@ -33,6 +33,7 @@ ROWS = [
     ("processCanExecute / floor walk", "call/processCanExecute", "floor/walk", 1.3),
     ("snapshot alone / floor walk", "inner/takeSnapshot", "floor/walk", None),
     ("RefreshAllSorvikStr (350 records) / snapshot", "call/RefreshAllSorvikStr", "inner/takeSnapshot", 1.1),
+    ("its counting of 350 records alone / snapshot", "inner/recountAll", "inner/takeSnapshot", None),
     ("GetControllableTaskList / floor walk (to 500 tasks)", "call/GetControllableTaskList", "floor/walk500", None),
     ("psutil snapshot / processCanExecute (higher is better)", "tool/psutil", "call/processCanExecute", "5x"),
     ("psutil snapshot / floor walk (what any walk can reach)", "tool/psutil", "floor/walk", None),

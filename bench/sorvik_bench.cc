@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "census/recount.h"
 #include "census/snapshot.h"
 #include "sorvik.h"
 
@@ -314,6 +315,19 @@ void listProcesses(benchmark::State &state) {
     state.counters["tasks"] = seen;
 }
 BENCHMARK(listProcesses)->Name("inner/listProcesses");
+
+// RefreshAllSorvikStr's counting on its own, on a private copy of the
+// table and one snapshot: what the call adds to the snapshot it takes.
+void recountAll(benchmark::State &state) {
+    static sorvik::ProTable table;
+    table.proCount = api.GetControllableProcessNum();
+    for (int32_t i = 0; i < table.proCount; ++i) table.records[i] = *api.GetProcessStruAt(i);
+    sorvik::TaskSnapshot snapshot;
+    sorvik::takeSnapshot(&snapshot);
+    for (auto _ : state) benchmark::DoNotOptimize(sorvik::recountAll(&table, snapshot));
+    state.counters["nginx"] = table.records[kSleeperRecordsAt].exeCount;
+}
+BENCHMARK(recountAll)->Name("inner/recountAll");
 
 void processCanExecute(benchmark::State &state) {
     for (auto _ : state)

@@ -29,7 +29,7 @@ if [ $quick = 1 ]; then
   results=$out/results-quick.md
 else
   counts=(100 500 2000)
-  flags=(--benchmark_min_time=0.2 --benchmark_repetitions=7 --benchmark_enable_random_interleaving=true)
+  flags=(--benchmark_min_time=0.1 --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true)
   samples=31
   results=$out/results.md
 fi
