@@ -16,7 +16,7 @@ if [ -z "${SORVIK_BENCH_NO_BUILD:-}" ]; then
 fi
 
 bench=$SORVIK_BUILD/bench/sorvik_bench
-sleeper=$SORVIK_BUILD/bench/sorvik_sleeper
+sleeper=$SORVIK_BUILD/bench/sorvik_bench_sleeper
 python=/usr/bin/python3  # Debian's, which has python3-psutil
 out=$SORVIK_BUILD/bench
 bin=$SORVIK_BUILD/bench-site/bin

@@ -6,7 +6,10 @@ set -euo pipefail
 SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
 
-sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev python3 python3-psutil procps)
+sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev)
+
+# The benchmarks (scripts/bench.sh), built and smoke-tested with the rest.
+sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps)
 
 sorvik_install_missing() {
   local missing=()
