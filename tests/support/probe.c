@@ -1,18 +1,25 @@
 /* A client program for tests: loads the library like any other client and
- * runs the commands given as arguments, in order, printing one line per
- * answer.
+ * runs commands, printing one line per answer. Commands come from the
+ * arguments, in order; "serve" then reads further commands from standard
+ * input, one a line, until it ends, keeping the library loaded meanwhile.
  *
  *   dump                  every record in use, one line each
  *   message I TEXT        writes TEXT into record I's message through the
  *                         pointer GetProcessStruAt hands out
- *   hold                  prints "holding" and waits until standard input
- *                         ends, keeping the library loaded
+ *   tasks                 the task list, "pid name" a line, then "tasks N"
+ *   refresh               RefreshAllSorvikStr's result
+ *   login|logout|can|is|must NAME
+ *                         the admission calls' answers
+ *   hold                  prints "holding" and waits until standard input ends
+ *   serve                 prints "serving", then runs commands from standard input
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "sorvik.h"
+
+static _TASK_LIST tasks[SORVIK_MAX_TASKS];
 
 static void dump(void) {
     int32_t count = GetControllableProcessNum();
@@ -26,29 +33,85 @@ static void dump(void) {
     }
 }
 
+struct NamedCall {
+    const char *command;
+    int32_t (*call)(const char *name);
+};
+
+static const struct NamedCall namedCalls[] = {
+    {"login", processLogIn}, {"logout", processLogOut}, {"can", processCanExecute},
+    {"is", processIsExecuting}, {"must", IsProcessMustReExecute},
+};
+
+static void serve(void);
+
+/* Runs the command at argv[0]; the number of arguments it used, or 0 when
+ * it is unknown. */
+static int run(int argc, char **argv) {
+    const char *command = argv[0];
+    if (strcmp(command, "dump") == 0) {
+        dump();
+        return 1;
+    }
+    if (strcmp(command, "message") == 0 && argc >= 3) {
+        ProStru *r = GetProcessStruAt(atoi(argv[1]));
+        if (r) {
+            strncpy(r->message, argv[2], sizeof r->message - 1);
+            r->message[sizeof r->message - 1] = '\0';
+        }
+        printf("message %s\n", r ? "set" : "no record");
+        return 3;
+    }
+    if (strcmp(command, "tasks") == 0) {
+        int32_t count = GetTaskList(tasks);
+        for (int32_t i = 0; i < count; ++i) printf("%u %s\n", (unsigned)tasks[i].processId, tasks[i].taskName);
+        printf("tasks %d\n", (int)count);
+        return 1;
+    }
+    if (strcmp(command, "refresh") == 0) {
+        printf("refresh %d\n", (int)RefreshAllSorvikStr());
+        return 1;
+    }
+    for (size_t i = 0; i < sizeof namedCalls / sizeof namedCalls[0]; ++i) {
+        if (strcmp(command, namedCalls[i].command) == 0 && argc >= 2) {
+            printf("%s %s %d\n", command, argv[1], (int)namedCalls[i].call(argv[1]));
+            return 2;
+        }
+    }
+    if (strcmp(command, "hold") == 0) {
+        printf("holding\n");
+        while (getchar() != EOF) {
+        }
+        return 1;
+    }
+    if (strcmp(command, "serve") == 0) {
+        serve();
+        return 1;
+    }
+    return 0;
+}
+
+static void serve(void) {
+    char line[512];
+    printf("serving\n");
+    while (fgets(line, sizeof line, stdin)) {
+        char *words[8];
+        int count = 0;
+        for (char *word = strtok(line, " \t\r\n"); word && count < 8; word = strtok(NULL, " \t\r\n"))
+            words[count++] = word;
+        if (count > 0 && run(count, words) == 0) printf("unknown %s\n", words[0]);
+    }
+}
+
 int main(int argc, char **argv) {
     setvbuf(stdout, NULL, _IONBF, 0);
-    for (int i = 1; i < argc; ++i) {
-        const char *command = argv[i];
-        if (strcmp(command, "dump") == 0) {
-            dump();
-        } else if (strcmp(command, "message") == 0 && i + 2 < argc) {
-            ProStru *r = GetProcessStruAt(atoi(argv[i + 1]));
-            if (r) {
-                strncpy(r->message, argv[i + 2], sizeof r->message - 1);
-                r->message[sizeof r->message - 1] = '\0';
-            }
-            printf("message %s\n", r ? "set" : "no record");
-            i += 2;
-        } else if (strcmp(command, "hold") == 0) {
-            printf("holding\n");
-            int c;
-            while ((c = getchar()) != EOF) {
-            }
-        } else {
-            fprintf(stderr, "probe: unknown command %s\n", command);
+    for (int i = 1; i < argc;) {
+        int used = run(argc - i, argv + i);
+        if (used == 0) {
+            fprintf(stderr, "probe: unknown command %s\n", argv[i]);
             return 64;
         }
+        i += used;
     }
     return 0;
 }
