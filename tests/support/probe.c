@@ -10,6 +10,10 @@
  *   refresh               RefreshAllSorvikStr's result
  *   login|logout|can|is|must NAME
  *                         the admission calls' answers
+ *   add NAME MIN PERMIT A B, modify NAME MIN PERMIT, delete NAME
+ *                         the administration calls' result codes
+ *   active NAME, msg NAME TEXT, reset NAME
+ *                         the liveness calls' answers
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
@@ -77,6 +81,31 @@ static int run(int argc, char **argv) {
             printf("%s %s %d\n", command, argv[1], (int)namedCalls[i].call(argv[1]));
             return 2;
         }
+    }
+    if (strcmp(command, "add") == 0 && argc >= 6) {
+        printf("add %s %d\n", argv[1],
+               (int)addOneProcess(argv[1], atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5])));
+        return 6;
+    }
+    if (strcmp(command, "modify") == 0 && argc >= 4) {
+        printf("modify %s %d\n", argv[1], (int)ModifyOneProcess(argv[1], atoi(argv[2]), atoi(argv[3])));
+        return 4;
+    }
+    if (strcmp(command, "delete") == 0 && argc >= 2) {
+        printf("delete %s %d\n", argv[1], (int)DeleteOneProcess(argv[1]));
+        return 2;
+    }
+    if (strcmp(command, "active") == 0 && argc >= 2) {
+        printf("active %s %d\n", argv[1], (int)processActive(argv[1]));
+        return 2;
+    }
+    if (strcmp(command, "msg") == 0 && argc >= 3) {
+        printf("msg %s %d\n", argv[1], (int)processMsg(argv[1], argv[2]));
+        return 3;
+    }
+    if (strcmp(command, "reset") == 0 && argc >= 2) {
+        printf("reset %s %d\n", argv[1], (int)processMsgReset(argv[1]));
+        return 2;
     }
     if (strcmp(command, "hold") == 0) {
         printf("holding\n");
