@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 namespace sorvik::test {
@@ -17,6 +18,13 @@ const std::string kSiteConfig = SORVIK_TEST_SITE_CONFIG;
 const std::string kSiteRegion = SORVIK_TEST_SITE_REGION;
 namespace {
 const std::string kSleeper = SORVIK_SLEEPER;
+}
+
+std::string uniqueName(const std::string &base) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%05x", static_cast<unsigned>(getpid()) & 0xfffffu);
+    if (base.size() <= 6) return base + tag;
+    return base.substr(0, base.size() - 5) + tag;
 }
 
 std::string probe(const std::vector<std::string> &commands) {

@@ -15,6 +15,10 @@ extern const std::string kProbe;
 extern const std::string kSiteConfig;
 extern const std::string kSiteRegion;
 
+// `base` made unique to this test process, keeping its length when it can,
+// so that concurrent test runs never count each other's processes.
+std::string uniqueName(const std::string &base);
+
 // Runs the probe once with these commands; its output. Fails the test when
 // the probe does not end well.
 std::string probe(const std::vector<std::string> &commands);
