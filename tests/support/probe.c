@@ -5,6 +5,9 @@
  *   dump                  every record in use, one line each
  *   message I TEXT        writes TEXT into record I's message through the
  *                         pointer GetProcessStruAt hands out
+ *   controlled            GetControllableTaskList into an array whose
+ *                         every byte was 'x': "controlled N", then
+ *                         "PID|NAME|WINDOW|TITLE" for each entry
  *   hold                  prints "holding" and waits until standard input
  *                         ends, keeping the library loaded
  */
@@ -26,6 +29,16 @@ static void dump(void) {
     }
 }
 
+static void controlled(void) {
+    static _TASK_LIST list[SORVIK_MAX_TASKS];
+    memset(list, 'x', sizeof list);
+    int32_t count = GetControllableTaskList(list);
+    printf("controlled %d\n", (int)count);
+    for (int32_t i = 0; i < count; ++i)
+        printf("%u|%.100s|%u|%.64s\n", (unsigned)list[i].processId, list[i].taskName, (unsigned)list[i].window,
+               list[i].windowTitle);
+}
+
 int main(int argc, char **argv) {
     setvbuf(stdout, NULL, _IONBF, 0);
     for (int i = 1; i < argc; ++i) {
@@ -40,6 +53,8 @@ int main(int argc, char **argv) {
             }
             printf("message %s\n", r ? "set" : "no record");
             i += 2;
+        } else if (strcmp(command, "controlled") == 0) {
+            controlled();
         } else if (strcmp(command, "hold") == 0) {
             printf("holding\n");
             int c;
