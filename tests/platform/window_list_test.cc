@@ -3,9 +3,16 @@
 // its own.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -160,6 +167,76 @@ TEST_F(WindowList, KeepsNoConnectionBetweenCalls) {
     const std::vector<std::string> before = openDescriptors();
     EXPECT_EQ(listOf(client.windows).size(), 1u);
     EXPECT_EQ(openDescriptors(), before);
+}
+
+// A display whose server greets a client as an X server with no screens and
+// then takes nothing more from it: the client's first request meets a
+// socket that no longer reads, as when a server goes away mid-call.
+class HangingUpDisplay {
+  public:
+    HangingUpDisplay() {
+        mkdir("/tmp/.X11-unix", 01777);
+        for (int n = 4000; n < 4100 && display.empty(); ++n) {
+            const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+            const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && listen(fd, 1) == 0) {
+                listener_ = fd;
+                path_ = path;
+                display = ":" + std::to_string(n);
+            } else {
+                close(fd);
+            }
+        }
+    }
+    ~HangingUpDisplay() {
+        if (client_ >= 0) close(client_);
+        if (listener_ >= 0) close(listener_);
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    // Takes the client's connection setup, answers it and stops reading.
+    bool serveOne() {
+        pollfd p{listener_, POLLIN, 0};
+        if (poll(&p, 1, 10000) != 1) return false;
+        client_ = accept(listener_, nullptr, nullptr);
+        char request[1024];
+        p = {client_, POLLIN, 0};
+        if (client_ < 0 || poll(&p, 1, 10000) != 1 || read(client_, request, sizeof request) < 12) return false;
+        // Success, protocol 11.0, 8 more words: ids 0x200000/0x1fffff,
+        // requests up to 65535 words, no screens, no pixmap formats.
+        const unsigned char setup[40] = {1, 0, 11, 0, 0, 0, 8, 0, 0, 0, 0,  0,  0, 0,   0x20, 0, 0xff, 0xff, 0x1f, 0,
+                                         0, 0, 0,  0, 0, 0, 0xff, 0xff, 0, 0, 0, 0, 32, 32, 8, 255, 0, 0, 0, 0};
+        shutdown(client_, SHUT_RD);
+        return write(client_, setup, sizeof setup) == static_cast<ssize_t>(sizeof setup);
+    }
+    std::string display;
+
+  private:
+    int listener_ = -1;
+    int client_ = -1;
+    std::string path_;
+};
+
+TEST(WindowListOnAServerThatHangsUp, DoesNotEndTheCallersProcess) {
+    HangingUpDisplay hangingUp;
+    ASSERT_FALSE(hangingUp.display.empty());
+    test::Child child = test::forkChild([&](int out) {
+        setenv("DISPLAY", hangingUp.display.c_str(), 1);
+        std::vector<Seen> seen;
+        platform::listWindows(collect, &seen);
+        sigset_t mask;
+        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+        test::sendLine(out, "visited " + std::to_string(seen.size()) + " pipe signal blocked " +
+                                std::to_string(sigismember(&mask, SIGPIPE)));
+        return 0;
+    });
+    EXPECT_TRUE(hangingUp.serveOne());
+    std::string line;
+    EXPECT_TRUE(test::readLine(child, &line));
+    EXPECT_EQ(line, "visited 0 pipe signal blocked 0");
+    EXPECT_EQ(test::waitChild(&child), 0) << "the caller died";
 }
 
 TEST(WindowListWithoutADisplay, VisitsNothingAndSaysSo) {

@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
@@ -296,11 +298,44 @@ struct Connection {
     ~Connection() { x.disconnect(c); }
 };
 
+// libxcb writes to the server's socket without MSG_NOSIGNAL, so a server
+// that goes away during a call would raise SIGPIPE, whose default action
+// ends the caller's process. The calling thread blocks it for the call and
+// takes back the one the call raised; the process's handlers stay as they are.
+class PipeSignalBlocked {
+  public:
+    PipeSignalBlocked() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+        wasPending_ = pending();
+    }
+    ~PipeSignalBlocked() {
+        if (!wasPending_ && pending()) {
+            const timespec none{0, 0};
+            sigtimedwait(&pipe_, nullptr, &none);
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    PipeSignalBlocked(const PipeSignalBlocked &) = delete;
+    PipeSignalBlocked &operator=(const PipeSignalBlocked &) = delete;
+
+  private:
+    static bool pending() {
+        sigset_t set;
+        return sigpending(&set) == 0 && sigismember(&set, SIGPIPE) == 1;
+    }
+    sigset_t pipe_;
+    sigset_t old_;
+    bool wasPending_ = false;
+};
+
 }  // namespace
 
 bool listWindows(WindowVisitor visit, void *context) {
     const Xcb *x = xcb();
     if (!x) return false;
+    const PipeSignalBlocked quiet;
     // The display is the X library's to find, as every X client finds it.
     const Connection connection{*x, x->connect(nullptr, nullptr)};
     xcb_connection_t *c = connection.c;
