@@ -102,5 +102,34 @@ TEST_F(ControllableTaskList, WithoutADisplayListsTheProgramsWithoutWindows) {
                                                          entry(viewer, "viewer", 0, "")}));
 }
 
+// The file libxcb was loaded from in the running process `pid`.
+std::string loadedXcb(uint32_t pid) {
+    std::istringstream maps(test::readFile("/proc/" + std::to_string(pid) + "/maps"));
+    for (std::string line; std::getline(maps, line);) {
+        const size_t path = line.find('/');
+        if (path != std::string::npos && line.find("/libxcb.so.1", path) != std::string::npos) return line.substr(path);
+    }
+    return "";
+}
+
+TEST_F(ControllableTaskList, WithoutAnXLibraryTheListStillComes) {
+    test::WindowClient report(program("report"), x.display, {"window", "mapped", "net", "Quarterly"});
+    ASSERT_EQ(report.windows.size(), 1u);
+    const std::string xcb = loadedXcb(report.pid());
+    ASSERT_FALSE(xcb.empty());
+    setenv("DISPLAY", x.display.c_str(), 1);
+    int status = 0;
+    test::runProgram({"/usr/bin/unshare", "--mount", "true"}, &status);
+    if (status != 0) GTEST_SKIP() << "no mount namespace to hide libxcb in";
+    // In a mount namespace of its own the probe finds libxcb empty: the
+    // library cannot load it, though a display is there.
+    const std::string out = test::runProgram(
+        {"/usr/bin/unshare", "--mount", "sh", "-c", "mount --bind /dev/null \"$1\" && exec \"$2\" controlled", "sh",
+         xcb, kProbe},
+        &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(lines(out), (std::vector<std::string>{"controlled 1", entry(report, "report", 0, "")}));
+}
+
 }  // namespace
 }  // namespace sorvik
