@@ -84,15 +84,17 @@ TEST_F(WindowList, GivesEachTopLevelWindowWithItsOwnerVisibilityAndText) {
                                "window", "unmapped", "net", "Hidden",           //
                                "window", "mapped",                              //
                                "window", "mapped", "wm", "Old style",           //
-                               "window", "mapped", "net", "Ünïcode ✓", "wm", "fallback"});
-    ASSERT_EQ(client.windows.size(), 5u);
+                               "window", "mapped", "net", "Ünïcode ✓", "wm", "fallback",  //
+                               "window", "mapped", "net", "", "wm", "Old only"});
+    ASSERT_EQ(client.windows.size(), 6u);
     const std::vector<uint32_t> &w = client.windows;
     const uint32_t pid = client.pid();  // from the server: no window names its process
     EXPECT_EQ(listOf(w), (std::vector<Seen>{{w[0], pid, true, "Main title"},
                                             {w[1], pid, false, "Hidden"},
                                             {w[2], pid, true, ""},
                                             {w[3], pid, true, "Old style"},
-                                            {w[4], pid, true, "Ünïcode ✓"}}));
+                                            {w[4], pid, true, "Ünïcode ✓"},
+                                            {w[5], pid, true, "Old only"}}));
 }
 
 TEST_F(WindowList, AWindowThatNamesItsProcessIsTakenAtItsWord) {

@@ -240,11 +240,13 @@ void visitBatch(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool have
             property.reset(collect(x.getPropertyReply, c, b->pid[i]));
             b->owner[i] = cardinalOf(x, property.reply);
         }
+        // _NET_WM_NAME when it holds UTF-8 text, else the older WM_NAME.
         b->title[i][0] = '\0';
         bool named = false;
         if (atoms.netWmName != XCB_ATOM_NONE && atoms.utf8String != XCB_ATOM_NONE) {
             property.reset(collect(x.getPropertyReply, c, b->netName[i]));
-            named = textOf(x, property.reply, atoms.utf8String, b->title[i]);
+            named = property.reply && property.reply->type == atoms.utf8String &&
+                    textOf(x, property.reply, atoms.utf8String, b->title[i]) && b->title[i][0] != '\0';
         }
         property.reset(collect(x.getPropertyReply, c, b->wmName[i]));
         if (!named) textOf(x, property.reply, atoms.utf8String, b->title[i]);
