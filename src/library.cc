@@ -2,6 +2,7 @@
 // only here, and hands the locked table to the subsystem that answers it.
 #include "library.h"
 
+#include "census/controllable.h"
 #include "census/recount.h"
 #include "census/snapshot.h"
 #include "control/admission.h"
@@ -91,6 +92,19 @@ int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index) {
 int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list) {
     // Reads nothing shared, so it needs no lock.
     return fillTaskList(list);
+}
+
+int32_t SORVIK_CALL GetControllableTaskList(_TASK_LIST *list) {
+    if (!list) return 0;
+    TaskSnapshot snapshot;
+    takeSnapshot(&snapshot);
+    int32_t count;
+    {
+        TableLock lock(processClient());
+        count = keepControllable(lock.table(), &snapshot, list);
+    }
+    attachWindows(list, count);
+    return count;
 }
 
 int32_t SORVIK_CALL RefreshAllSorvikStr(void) {

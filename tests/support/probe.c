@@ -14,6 +14,9 @@
  *                         the administration calls' result codes
  *   active NAME, msg NAME TEXT, reset NAME
  *                         the liveness calls' answers
+ *   controlled            GetControllableTaskList into an array whose
+ *                         every byte was 'x': "controlled N", then
+ *                         "PID|NAME|WINDOW|TITLE" for each entry
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
@@ -47,6 +50,16 @@ static const struct NamedCall namedCalls[] = {
     {"is", processIsExecuting}, {"must", IsProcessMustReExecute},
 };
 
+static void controlled(void) {
+    static _TASK_LIST list[SORVIK_MAX_TASKS];
+    memset(list, 'x', sizeof list);
+    int32_t count = GetControllableTaskList(list);
+    printf("controlled %d\n", (int)count);
+    for (int32_t i = 0; i < count; ++i)
+        printf("%u|%.100s|%u|%.64s\n", (unsigned)list[i].processId, list[i].taskName, (unsigned)list[i].window,
+               list[i].windowTitle);
+}
+
 static void serve(void);
 
 /* Runs the command at argv[0]; the number of arguments it used, or 0 when
@@ -70,6 +83,10 @@ static int run(int argc, char **argv) {
         int32_t count = GetTaskList(tasks);
         for (int32_t i = 0; i < count; ++i) printf("%u %s\n", (unsigned)tasks[i].processId, tasks[i].taskName);
         printf("tasks %d\n", (int)count);
+        return 1;
+    }
+    if (strcmp(command, "controlled") == 0) {
+        controlled();
         return 1;
     }
     if (strcmp(command, "refresh") == 0) {
