@@ -6,7 +6,7 @@ set -euo pipefail
 SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
 
-sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev)
+sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxcb1-dev libxcb-res0-dev xvfb)
 
 # The benchmarks (scripts/bench.sh), built and smoke-tested with the rest.
 sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps)

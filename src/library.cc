@@ -2,10 +2,13 @@
 // only here, and hands the locked table to the subsystem that answers it.
 #include "library.h"
 
+#include "census/controllable.h"
 #include "census/recount.h"
 #include "census/snapshot.h"
 #include "control/admission.h"
+#include "control/liveness.h"
 #include "table/accessors.h"
+#include "table/administration.h"
 
 namespace sorvik {
 namespace {
@@ -91,6 +94,19 @@ int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list) {
     return fillTaskList(list);
 }
 
+int32_t SORVIK_CALL GetControllableTaskList(_TASK_LIST *list) {
+    if (!list) return 0;
+    TaskSnapshot snapshot;
+    takeSnapshot(&snapshot);
+    int32_t count;
+    {
+        TableLock lock(processClient());
+        count = keepControllable(lock.table(), &snapshot, list);
+    }
+    attachWindows(list, count);
+    return count;
+}
+
 int32_t SORVIK_CALL RefreshAllSorvikStr(void) {
     TaskSnapshot snapshot;
     takeSnapshot(&snapshot);
@@ -115,5 +131,46 @@ int32_t SORVIK_CALL processCanExecute(const char *name) { return ask(name, canEx
 int32_t SORVIK_CALL processIsExecuting(const char *name) { return ask(name, isExecuting, 0); }
 
 int32_t SORVIK_CALL IsProcessMustReExecute(const char *name) { return ask(name, mustReExecute, 0); }
+
+int32_t SORVIK_CALL addOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount, int32_t userParamA,
+                                  int32_t userParamB) {
+    const RecordSettings settings{minExeCount, permitExeCount, userParamA, userParamB};
+    return withRecountedRecord(name, findByWholeName, [&](Client *client, ProTable *table, int32_t index) {
+        return index < 0 ? appendRecord(client, table, name, settings) : updateRecord(client, table, index, settings);
+    });
+}
+
+int32_t SORVIK_CALL ModifyOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount) {
+    return withRecountedRecord(name, findByBase, [&](Client *client, ProTable *table, int32_t index) {
+        return index < 0 ? int32_t{kNoRecord} : changeLimits(client, table, index, minExeCount, permitExeCount);
+    });
+}
+
+int32_t SORVIK_CALL DeleteOneProcess(const char *name) {
+    return withRecountedRecord(name, findByBase, [&](Client *client, ProTable *table, int32_t index) {
+        return index < 0 ? int32_t{kNoRecord} : deleteRecord(client, table, index);
+    });
+}
+
+int32_t SORVIK_CALL processActive(const char *name) {
+    Client *client = processClient();
+    TableLock lock(client);
+    stampActive(client, lock.table(), name);
+    return 1;
+}
+
+int32_t SORVIK_CALL processMsg(const char *name, const char *text) {
+    Client *client = processClient();
+    TableLock lock(client);
+    leaveMessage(client, lock.table(), name, text);
+    return 1;
+}
+
+int32_t SORVIK_CALL processMsgReset(const char *name) {
+    Client *client = processClient();
+    TableLock lock(client);
+    resetRunState(client, lock.table(), name);
+    return 1;
+}
 
 }  // extern "C"

@@ -1,18 +1,32 @@
 /* A client program for tests: loads the library like any other client and
- * runs the commands given as arguments, in order, printing one line per
- * answer.
+ * runs commands, printing one line per answer. Commands come from the
+ * arguments, in order; "serve" then reads further commands from standard
+ * input, one a line, until it ends, keeping the library loaded meanwhile.
  *
  *   dump                  every record in use, one line each
  *   message I TEXT        writes TEXT into record I's message through the
  *                         pointer GetProcessStruAt hands out
- *   hold                  prints "holding" and waits until standard input
- *                         ends, keeping the library loaded
+ *   tasks                 the task list, "pid name" a line, then "tasks N"
+ *   refresh               RefreshAllSorvikStr's result
+ *   login|logout|can|is|must NAME
+ *                         the admission calls' answers
+ *   add NAME MIN PERMIT A B, modify NAME MIN PERMIT, delete NAME
+ *                         the administration calls' result codes
+ *   active NAME, msg NAME TEXT, reset NAME
+ *                         the liveness calls' answers
+ *   controlled            GetControllableTaskList into an array whose
+ *                         every byte was 'x': "controlled N", then
+ *                         "PID|NAME|WINDOW|TITLE" for each entry
+ *   hold                  prints "holding" and waits until standard input ends
+ *   serve                 prints "serving", then runs commands from standard input
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "sorvik.h"
+
+static _TASK_LIST tasks[SORVIK_MAX_TASKS];
 
 static void dump(void) {
     int32_t count = GetControllableProcessNum();
@@ -26,29 +40,124 @@ static void dump(void) {
     }
 }
 
+struct NamedCall {
+    const char *command;
+    int32_t (*call)(const char *name);
+};
+
+static const struct NamedCall namedCalls[] = {
+    {"login", processLogIn}, {"logout", processLogOut}, {"can", processCanExecute},
+    {"is", processIsExecuting}, {"must", IsProcessMustReExecute},
+};
+
+static void controlled(void) {
+    static _TASK_LIST list[SORVIK_MAX_TASKS];
+    memset(list, 'x', sizeof list);
+    int32_t count = GetControllableTaskList(list);
+    printf("controlled %d\n", (int)count);
+    for (int32_t i = 0; i < count; ++i)
+        printf("%u|%.100s|%u|%.64s\n", (unsigned)list[i].processId, list[i].taskName, (unsigned)list[i].window,
+               list[i].windowTitle);
+}
+
+static void serve(void);
+
+/* Runs the command at argv[0]; the number of arguments it used, or 0 when
+ * it is unknown. */
+static int run(int argc, char **argv) {
+    const char *command = argv[0];
+    if (strcmp(command, "dump") == 0) {
+        dump();
+        return 1;
+    }
+    if (strcmp(command, "message") == 0 && argc >= 3) {
+        ProStru *r = GetProcessStruAt(atoi(argv[1]));
+        if (r) {
+            strncpy(r->message, argv[2], sizeof r->message - 1);
+            r->message[sizeof r->message - 1] = '\0';
+        }
+        printf("message %s\n", r ? "set" : "no record");
+        return 3;
+    }
+    if (strcmp(command, "tasks") == 0) {
+        int32_t count = GetTaskList(tasks);
+        for (int32_t i = 0; i < count; ++i) printf("%u %s\n", (unsigned)tasks[i].processId, tasks[i].taskName);
+        printf("tasks %d\n", (int)count);
+        return 1;
+    }
+    if (strcmp(command, "controlled") == 0) {
+        controlled();
+        return 1;
+    }
+    if (strcmp(command, "refresh") == 0) {
+        printf("refresh %d\n", (int)RefreshAllSorvikStr());
+        return 1;
+    }
+    for (size_t i = 0; i < sizeof namedCalls / sizeof namedCalls[0]; ++i) {
+        if (strcmp(command, namedCalls[i].command) == 0 && argc >= 2) {
+            printf("%s %s %d\n", command, argv[1], (int)namedCalls[i].call(argv[1]));
+            return 2;
+        }
+    }
+    if (strcmp(command, "add") == 0 && argc >= 6) {
+        printf("add %s %d\n", argv[1],
+               (int)addOneProcess(argv[1], atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5])));
+        return 6;
+    }
+    if (strcmp(command, "modify") == 0 && argc >= 4) {
+        printf("modify %s %d\n", argv[1], (int)ModifyOneProcess(argv[1], atoi(argv[2]), atoi(argv[3])));
+        return 4;
+    }
+    if (strcmp(command, "delete") == 0 && argc >= 2) {
+        printf("delete %s %d\n", argv[1], (int)DeleteOneProcess(argv[1]));
+        return 2;
+    }
+    if (strcmp(command, "active") == 0 && argc >= 2) {
+        printf("active %s %d\n", argv[1], (int)processActive(argv[1]));
+        return 2;
+    }
+    if (strcmp(command, "msg") == 0 && argc >= 3) {
+        printf("msg %s %d\n", argv[1], (int)processMsg(argv[1], argv[2]));
+        return 3;
+    }
+    if (strcmp(command, "reset") == 0 && argc >= 2) {
+        printf("reset %s %d\n", argv[1], (int)processMsgReset(argv[1]));
+        return 2;
+    }
+    if (strcmp(command, "hold") == 0) {
+        printf("holding\n");
+        while (getchar() != EOF) {
+        }
+        return 1;
+    }
+    if (strcmp(command, "serve") == 0) {
+        serve();
+        return 1;
+    }
+    return 0;
+}
+
+static void serve(void) {
+    char line[512];
+    printf("serving\n");
+    while (fgets(line, sizeof line, stdin)) {
+        char *words[8];
+        int count = 0;
+        for (char *word = strtok(line, " \t\r\n"); word && count < 8; word = strtok(NULL, " \t\r\n"))
+            words[count++] = word;
+        if (count > 0 && run(count, words) == 0) printf("unknown %s\n", words[0]);
+    }
+}
+
 int main(int argc, char **argv) {
     setvbuf(stdout, NULL, _IONBF, 0);
-    for (int i = 1; i < argc; ++i) {
-        const char *command = argv[i];
-        if (strcmp(command, "dump") == 0) {
-            dump();
-        } else if (strcmp(command, "message") == 0 && i + 2 < argc) {
-            ProStru *r = GetProcessStruAt(atoi(argv[i + 1]));
-            if (r) {
-                strncpy(r->message, argv[i + 2], sizeof r->message - 1);
-                r->message[sizeof r->message - 1] = '\0';
-            }
-            printf("message %s\n", r ? "set" : "no record");
-            i += 2;
-        } else if (strcmp(command, "hold") == 0) {
-            printf("holding\n");
-            int c;
-            while ((c = getchar()) != EOF) {
-            }
-        } else {
-            fprintf(stderr, "probe: unknown command %s\n", command);
+    for (int i = 1; i < argc;) {
+        int used = run(argc - i, argv + i);
+        if (used == 0) {
+            fprintf(stderr, "probe: unknown command %s\n", argv[i]);
             return 64;
         }
+        i += used;
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "support/scratch.h"
@@ -127,14 +128,21 @@ TEST_F(Lifecycle, AHolderKilledInsideTheLockDoesNotBlockTheNext) {
     });
     std::string line;
     ASSERT_TRUE(test::readLine(holder, &line));
-    EXPECT_FALSE(test::finishesWithin(std::chrono::milliseconds(200), [&] { TableLock blocked(c); }))
-        << "the lock is really held";
-    // The thread above still waits for the lock; killing the holder frees it.
-    test::killChild(&holder);
-    EXPECT_TRUE(test::finishesWithin(std::chrono::seconds(5), [&] {
+    std::promise<bool> acquired;
+    std::future<bool> waited = acquired.get_future();
+    std::thread waiter([&] {
         TableLock lock(c);
-        EXPECT_NE(lock.table(), nullptr);
-    }));
+        acquired.set_value(lock.table() != nullptr);
+    });
+    EXPECT_EQ(waited.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+        << "the lock is really held";
+    test::killChild(&holder);
+    if (waited.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "the waiter is still blocked after the holder died";
+        std::quick_exit(1);  // the waiter would use the region after the fixture unmaps it
+    }
+    EXPECT_TRUE(waited.get());
+    waiter.join();
 }
 
 TEST_F(Lifecycle, AChangeCutShortByDeathIsRolledBack) {

@@ -1,0 +1,47 @@
+// Adding, changing and deleting records. Each expects the table lock held
+// and, where it acts on a found record, that record just recounted; each
+// answers one of the result codes below and saves the table when it changed
+// it.
+#ifndef SORVIK_TABLE_ADMINISTRATION_H
+#define SORVIK_TABLE_ADMINISTRATION_H
+
+#include "table/table.h"
+
+namespace sorvik {
+
+enum AdminResult : int32_t {
+    kDone = 0,           // changed and saved
+    kCopiesRun = 1,      // refused: copies run that the change contradicts
+    kNoRecord = 2,       // no such record; for an addition, no room or no storable name
+    kNotSaved = 3,       // changed in the table, but the file could not be written
+};
+
+struct RecordSettings {
+    int32_t minExeCount;
+    int32_t permitExeCount;
+    int32_t userParamA;
+    int32_t userParamB;
+};
+
+// Whether `name` can be stored and saved so that it reads back the same:
+// 1 to 99 characters and no white space.
+bool storableName(const char *name);
+
+// Overwrites the settings of record `index` (found by whole proName); 1 when
+// its recounted copies exceed the new permit.
+int32_t updateRecord(Client *client, ProTable *table, int32_t index, const RecordSettings &settings);
+
+// Appends a record named `name`; 2 when the table is full or the name is
+// not storable.
+int32_t appendRecord(Client *client, ProTable *table, const char *name, const RecordSettings &settings);
+
+// Sets the two limits of record `index`; 1 when its recounted copies exceed
+// the new permit.
+int32_t changeLimits(Client *client, ProTable *table, int32_t index, int32_t minExeCount, int32_t permitExeCount);
+
+// Deletes record `index`, moving the later ones down; 1 when copies run.
+int32_t deleteRecord(Client *client, ProTable *table, int32_t index);
+
+}  // namespace sorvik
+
+#endif

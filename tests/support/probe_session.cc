@@ -1,0 +1,147 @@
+#include "support/probe_session.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace sorvik::test {
+
+const std::string kProbe = SORVIK_PROBE;
+const std::string kSiteConfig = SORVIK_TEST_SITE_CONFIG;
+const std::string kSiteRegion = SORVIK_TEST_SITE_REGION;
+namespace {
+const std::string kSleeper = SORVIK_SLEEPER;
+}
+
+std::string uniqueName(const std::string &base) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%05x", static_cast<unsigned>(getpid()) & 0xfffffu);
+    if (base.size() <= 6) return base + tag;
+    return base.substr(0, base.size() - 5) + tag;
+}
+
+std::string probe(const std::vector<std::string> &commands) {
+    std::vector<std::string> argv{kProbe};
+    argv.insert(argv.end(), commands.begin(), commands.end());
+    int status = 0;
+    std::string out = runProgram(argv, &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+}
+
+ProbeSession::ProbeSession(const std::vector<std::string> &commands) {
+    int input[2];
+    if (pipe(input) != 0) std::abort();
+    child_ = forkChild([&commands, input](int out) {
+        dup2(out, 1);
+        dup2(input[0], 0);
+        close(input[1]);
+        std::vector<char *> args{const_cast<char *>(kProbe.c_str())};
+        for (const std::string &c : commands) args.push_back(const_cast<char *>(c.c_str()));
+        args.push_back(const_cast<char *>("serve"));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        return 127;
+    });
+    close(input[0]);
+    toChild_ = input[1];
+    std::string line;
+    while (readLine(child_, &line)) {
+        if (line == "serving") return;
+        started_ += line + "\n";
+    }
+    ADD_FAILURE() << "the probe did not start serving: " << started_;
+}
+
+ProbeSession::~ProbeSession() {
+    if (toChild_ >= 0) close(toChild_);
+    if (child_.pid > 0) waitChild(&child_);
+}
+
+std::string ProbeSession::ask(const std::string &command) {
+    sendLine(toChild_, command);
+    std::string line;
+    if (!readLine(child_, &line)) ADD_FAILURE() << "no answer to " << command;
+    return line;
+}
+
+void ProbeSession::kill() { killChild(&child_); }
+
+pid_t startProcess(const std::string &program, const std::vector<std::string> &args) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void stopProcess(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+namespace {
+
+// A started child runs its own program once its command line names it.
+void awaitExec(pid_t pid, const std::string &program) {
+    const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    for (int i = 0; i < 500; ++i) {
+        if (readFile(cmdline).find(program) != std::string::npos) return;
+        usleep(10000);
+    }
+    ADD_FAILURE() << program << " did not start";
+}
+
+}  // namespace
+
+Sleepers::Sleepers() {
+    char pattern[] = "/tmp/sorvik-sleepers-XXXXXX";
+    directory_ = mkdtemp(pattern);
+}
+
+Sleepers::~Sleepers() {
+    for (pid_t pid : running_) stopProcess(pid);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+}
+
+pid_t Sleepers::start(const std::string &fileName) {
+    const std::string copy = path(fileName);
+    if (!std::filesystem::exists(copy)) std::filesystem::copy_file(kSleeper, copy);
+    const pid_t pid = startProcess(copy);
+    running_.push_back(pid);
+    awaitExec(pid, copy);
+    return pid;
+}
+
+pid_t Sleepers::startScript(const std::string &fileName, const std::string &body) {
+    const std::string script = path(fileName);
+    writeFile(script, "#!/bin/sh\n" + body + "\n");
+    chmod(script.c_str(), 0755);
+    const pid_t pid = startProcess(script);
+    running_.push_back(pid);
+    awaitExec(pid, script);
+    return pid;
+}
+
+void Sleepers::stop(pid_t pid) {
+    stopProcess(pid);
+    running_.erase(std::remove(running_.begin(), running_.end(), pid), running_.end());
+}
+
+}  // namespace sorvik::test

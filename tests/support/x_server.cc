@@ -1,0 +1,86 @@
+#include "support/x_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace sorvik::test {
+namespace {
+
+// In a child about to exec: standard error to /dev/null, so that the X
+// programs' chatter does not bury a test's own messages.
+void quietStandardError() {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 2);
+}
+
+[[noreturn]] void execArgv(const std::vector<std::string> &argv, bool searchPath) {
+    std::vector<char *> args;
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    if (searchPath)
+        execvp(args[0], args.data());
+    else
+        execv(args[0], args.data());
+    _exit(127);
+}
+
+}  // namespace
+
+XServer::XServer() {
+    server = forkChild([](int toParent) -> int {
+        quietStandardError();
+        // -displayfd: the server picks the first free display number and
+        // writes it here once it accepts connections. -noreset: properties
+        // a test sets on the root survive the last client leaving.
+        execArgv({"Xvfb", "-displayfd", std::to_string(toParent), "-nolisten", "tcp", "-noreset", "-screen", "0",
+                  "320x240x24"},
+                 true);
+    });
+    std::string line;
+    if (readLine(server, &line, std::chrono::seconds(20)) && !line.empty()) display = ":" + line;
+}
+
+XServer::~XServer() {
+    if (server.pid > 0) kill(server.pid, SIGTERM);
+    waitChild(&server, std::chrono::seconds(10));
+}
+
+std::string namedCopy(const std::string &program, const std::string &directory, const std::string &name) {
+    const std::string path = directory + "/" + name;
+    std::filesystem::copy_file(program, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+WindowClient::WindowClient(const std::string &program, const std::string &display,
+                           const std::vector<std::string> &commands) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), commands.begin(), commands.end());
+    child = forkChild([&](int toParent) -> int {
+        dup2(toParent, 1);
+        setenv("DISPLAY", display.c_str(), 1);
+        execArgv(argv, false);
+    });
+    std::string line;
+    if (!readLine(child, &line) || line.rfind("windows", 0) != 0) return;
+    std::istringstream ids(line.substr(7));
+    uint32_t id;
+    while (ids >> id) windows.push_back(id);
+}
+
+WindowClient::~WindowClient() { killChild(&child); }
+
+int runOnDisplay(const std::string &display, const std::vector<std::string> &argv) {
+    Child child = forkChild([&](int) -> int {
+        setenv("DISPLAY", display.c_str(), 1);
+        execArgv(argv, false);
+    });
+    return waitChild(&child, std::chrono::seconds(10));
+}
+
+}  // namespace sorvik::test
