@@ -35,6 +35,7 @@ ROWS = [
     ("RefreshAllSorvikStr (350 records) / snapshot", "call/RefreshAllSorvikStr", "inner/takeSnapshot", 1.1),
     ("its counting of 350 records alone / snapshot", "inner/recountAll", "inner/takeSnapshot", None),
     ("GetControllableTaskList, no display / floor walk", "call/GetControllableTaskList", "floor/walk", None),
+    ("its filter through the table (under the lock) / snapshot", "inner/keepControllable", "inner/takeSnapshot", None),
     ("psutil snapshot / processCanExecute (higher is better)", "tool/psutil", "call/processCanExecute", "5x"),
     ("psutil snapshot / floor walk (what any walk can reach)", "tool/psutil", "floor/walk", None),
     ("pgrep -c / processCanExecute (higher is better)", "tool/pgrep-c", "call/processCanExecute", None),

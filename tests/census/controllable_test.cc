@@ -89,6 +89,13 @@ TEST_F(ControllableList, KeepsTheTasksWhoseNameIsARecordsBaseName) {
     EXPECT_EQ(entries(count), (std::vector<std::string>{"10 report", "13 Report", "14 Report", "12 VIEWER"}));
 }
 
+TEST_F(ControllableList, OnlyTheWholeNameMatchesNotAPrefixOrALongerOne) {
+    records({"d:\\tools\\report", "Tool"});
+    gProcesses = {{10, "repor"}, {11, "reports"}, {12, "REPORT"}, {13, "tools"}, {14, "too"}, {15, "tOOL"}, {16, ""}};
+    const int32_t count = run();
+    EXPECT_EQ(entries(count), (std::vector<std::string>{"12 REPORT", "15 tOOL"}));
+}
+
 TEST_F(ControllableList, AnEmptyTableOrNoSnapshotGivesNothing) {
     gProcesses = {{10, "viewer"}};
     EXPECT_EQ(run(), 0) << "no record in use";
