@@ -3,7 +3,8 @@
 // rename (MoveFileEx), so a reader sees one file or the other whole. The new
 // file takes the directory's inherited security, as the old one did, and
 // the old one's hidden, system and archive attributes. A read-only old file
-// refuses the move, and then nothing changes.
+// is never replaced: Windows refuses the move over it, but not every
+// implementation of the call does, so the attribute is checked first.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -52,6 +53,10 @@ HANDLE createTemporary(const std::string &path, DWORD attributes, std::string *t
 bool replaceFile(const char *path, const char *data, size_t size, int *error) {
     const std::string target(path);
     const DWORD old = GetFileAttributesA(path);
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY)) {
+        if (error) *error = ERROR_ACCESS_DENIED;
+        return false;
+    }
     const DWORD attributes =
         old == INVALID_FILE_ATTRIBUTES || (old & kKeptAttributes) == 0 ? FILE_ATTRIBUTE_NORMAL : old & kKeptAttributes;
 
