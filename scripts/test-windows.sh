@@ -13,7 +13,7 @@ win64=${SORVIK_WIN64_BUILD:-$SORVIK_ROOT/build-win64}
 win32=${SORVIK_WIN32_BUILD:-$SORVIK_ROOT/build-win32}
 
 cmake -S "$SORVIK_ROOT" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$win32" -j"$(nproc)"
 cmake -S "$SORVIK_ROOT" -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_I686_DLL="$win32/sorvik.dll" >/dev/null
