@@ -21,11 +21,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Tests and gtest discovery run the programs under Wine.
+# Tests and gtest discovery run the programs under Wine, in the build tree's
+# own prefix (Wine creates it on first use; scripts/test-windows.sh does so
+# once, first), without offering to install .NET or an HTML engine.
 find_program(SORVIK_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(NOT SORVIK_WINE64)
   find_program(SORVIK_WINE64 NAMES wine64 wine)
 endif()
 if(SORVIK_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${SORVIK_WINE64})
+  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all
+      WINEDLLOVERRIDES=mscoree,mshtml= ${SORVIK_WINE64})
 endif()
