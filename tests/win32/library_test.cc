@@ -19,6 +19,7 @@ using std::chrono::seconds;
 
 const std::string kProbe = SORVIK_PROBE;
 const std::string kSiteProbe = SORVIK_SITE_PROBE;
+const std::string kCensusClient = SORVIK_CENSUS_CLIENT;
 const std::string kSiteConfig = SORVIK_TEST_SITE_CONFIG;
 const std::string kSiteRegion = SORVIK_TEST_SITE_REGION;
 const std::string kProductionConfig = "c:\\kelm\\Sorvik.sys";
@@ -102,6 +103,27 @@ TEST_F(Library, TheLoaderRefusesTheDllWhenItsRegionCannotBeMade) {
     const std::string out = wintest::runProgram(kProbe, {"dump"}, &status);
     EXPECT_EQ(status, kDllInitFailed) << out;
     EXPECT_EQ(out.find("count"), std::string::npos) << out;
+}
+
+TEST_F(Library, CountsTheRunningCopiesOfAProgram) {
+    wintest::writeFile(kSiteConfig, "SvkCounted 3 2 -1 0\r\n");
+    wintest::ScratchSite scratch;
+    const std::string copy = scratch.directory + "\\SvkCounted.exe";
+    ASSERT_TRUE(wintest::copyFile(wintest::besideThisProgram(SORVIK_HELPER), copy));
+    auto first = wintest::startHolding(copy, {}, nullptr);
+    auto second = wintest::startHolding(copy, {}, nullptr);
+
+    std::string out = probe(kCensusClient, {"tasks", "can-execute", "SvkCounted", "is-executing", "svkcounted",
+                                            "must-re-execute", "SvkCounted", "exe", "0"});
+    for (const auto *copyRunning : {first.get(), second.get()})
+        EXPECT_NE(out.find("task " + std::to_string(copyRunning->processId()) + " SvkCounted\n"), std::string::npos)
+            << out;
+    EXPECT_NE(out.find("can-execute 0\nis-executing 1\nmust-re-execute 1\nexe 2\n"), std::string::npos)
+        << "two of at most two run, fewer than three:\n" << out;
+
+    second->kill();
+    out = probe(kCensusClient, {"can-execute", "SvkCounted", "exe", "0"});
+    EXPECT_EQ(out, "can-execute 1\nexe 1\n");
 }
 
 TEST(ProductionSite, ReadsAndWritesTheFileAtItsFixedPath) {
