@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/windows_support.h"
@@ -75,6 +77,27 @@ TEST_F(Library, TheNextLoadAfterTheOnlyHolderWasKilledReadsTheFileAgain) {
     const std::string out = probe(kProbe, {"dump"});
     EXPECT_NE(out.find("count 1\n0|replaced|"), std::string::npos) << out;
     EXPECT_EQ(out.find("killed"), std::string::npos) << out;
+}
+
+TEST_F(Library, LoadsAndUnloadsInARunningProcess) {
+    wintest::LoadedLibrary dll(SORVIK_TEST_SITE_DLL);
+    ASSERT_TRUE(dll.loaded());
+    using Count = int32_t(SORVIK_CALL *)(void);
+    using RecordAt = ProStru *(SORVIK_CALL *)(int32_t);
+    const auto count = reinterpret_cast<Count>(dll.find("GetControllableProcessNum"));
+    const auto recordAt = reinterpret_cast<RecordAt>(dll.find("GetProcessStruAt"));
+    ASSERT_NE(count, nullptr) << "found by its undecorated name";
+    ASSERT_NE(recordAt, nullptr);
+    EXPECT_EQ(count(), 2);
+    std::strcpy(recordAt(0)->message, "loaded here");
+    std::thread([&] { EXPECT_EQ(count(), 2); }).join();  // a thread's start and end change nothing
+    EXPECT_NE(probe(kProbe, {"dump"}).find("msg=loaded here|"), std::string::npos) << "one table for all";
+
+    dll.unload();
+    wintest::writeFile(kSiteConfig, "replaced 4 5 6 7\r\n");
+    const std::string out = probe(kProbe, {"dump"});
+    EXPECT_NE(out.find("count 1\n0|replaced|"), std::string::npos) << "the unload let the region go:\n" << out;
+    EXPECT_EQ(out.find("loaded here"), std::string::npos) << out;
 }
 
 TEST_F(Library, AProcessKilledHoldingTheLockDoesNotBlockTheNextCaller) {

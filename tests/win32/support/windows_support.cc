@@ -123,6 +123,17 @@ Held openWithoutSharing(const std::string &path) {
 
 Held namedMutex(const std::string &name) { return Held(CreateMutexA(nullptr, FALSE, name.c_str())); }
 
+LoadedLibrary::LoadedLibrary(const std::string &path) : module_(LoadLibraryA(path.c_str())) {}
+
+void *LoadedLibrary::find(const char *exportName) const {
+    return module_ ? reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module_), exportName)) : nullptr;
+}
+
+void LoadedLibrary::unload() {
+    if (module_) FreeLibrary(static_cast<HMODULE>(module_));
+    module_ = nullptr;
+}
+
 Child::Child(const std::string &program, const std::vector<std::string> &arguments) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE childIn = nullptr, toChild = nullptr, fromChild = nullptr, childOut = nullptr;

@@ -68,6 +68,22 @@ Held openWithoutSharing(const std::string &path);
 // name from being created.
 Held namedMutex(const std::string &name);
 
+// A DLL loaded into this process, as LoadLibrary loads it, until unloaded
+// or gone.
+class LoadedLibrary {
+  public:
+    explicit LoadedLibrary(const std::string &path);
+    ~LoadedLibrary() { unload(); }
+    LoadedLibrary(const LoadedLibrary &) = delete;
+    LoadedLibrary &operator=(const LoadedLibrary &) = delete;
+    bool loaded() const { return module_ != nullptr; }
+    void *find(const char *exportName) const;  // null when it has no such export
+    void unload();
+
+  private:
+    void *module_ = nullptr;
+};
+
 // A child process with its standard input and output on pipes. Ended when
 // the Child goes, if it has not ended before.
 class Child {
