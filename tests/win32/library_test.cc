@@ -48,6 +48,7 @@ TEST_F(Library, LoadsTheFileAndReadsRecordsByIndex) {
     EXPECT_NE(out.find("1|d:\\tools\\editor|editor|min=0|permit=3|exe=0|active=0|a=5|b=7|preset=100|msg=|"),
               std::string::npos)
         << out;
+    EXPECT_NE(out.find("|host=0.0.0.0\n"), std::string::npos) << "the probe never started Winsock:\n" << out;
 }
 
 TEST_F(Library, ASecondProcessSeesTheFirstOnesTable) {

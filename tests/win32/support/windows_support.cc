@@ -1,6 +1,7 @@
 #include "support/windows_support.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -95,6 +96,23 @@ bool makeDirectory(const std::string &path) {
 
 bool setReadOnly(const std::string &path, bool readOnly) {
     return SetFileAttributesA(path.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
+bool startWinsock() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void stopWinsock() { WSACleanup(); }
+
+std::vector<uint8_t> resolvedHostAddress() {
+    std::vector<uint8_t> address(4, 0);
+    char name[256];
+    if (gethostname(name, sizeof name) != 0) return address;
+    const hostent *host = gethostbyname(name);
+    if (host && host->h_addrtype == AF_INET && host->h_addr_list[0])
+        address.assign(host->h_addr_list[0], host->h_addr_list[0] + 4);
+    return address;
 }
 
 std::string besideThisProgram(const std::string &fileName) {

@@ -44,6 +44,13 @@ std::vector<std::string> filesIn(const std::string &directory);
 bool makeDirectory(const std::string &path);
 bool setReadOnly(const std::string &path, bool readOnly);
 
+// Winsock for this process, as a caller of the library may set it up.
+bool startWinsock();
+void stopWinsock();
+// The first IPv4 address of this host's name as Winsock resolves it; zeros
+// when it cannot (Winsock not started, or no such name).
+std::vector<uint8_t> resolvedHostAddress();
+
 // The full path of this test program, and of a file beside it.
 std::string besideThisProgram(const std::string &fileName);
 
