@@ -108,13 +108,15 @@ TEST_F(Library, AProcessKilledHoldingTheLockDoesNotBlockTheNextCaller) {
     auto holder = wintest::startHolding(wintest::besideThisProgram(SORVIK_HELPER),
                                         {"attach", kSiteRegion, kSiteConfig, "lock"}, &printed);
     ASSERT_EQ(printed, "attached\nlocked\n");
-    int64_t status = 0;
-    wintest::runProgram(kProbe, {"dump"}, &status, milliseconds(500));
-    EXPECT_EQ(status, -1) << "the lock is really held, so the call waits";
+    wintest::Child waiting(kProbe, {"dump"});
+    ASSERT_TRUE(waiting.started());
+    waiting.closeInput();
+    std::string line;
+    EXPECT_FALSE(waiting.readLine(&line, milliseconds(500))) << "the lock is really held, so the call waits: " << line;
 
     holder->kill();
-    const std::string out = wintest::runProgram(kProbe, {"dump"}, &status, seconds(10));
-    EXPECT_EQ(status, 0);
+    const std::string out = waiting.readAll(seconds(10));
+    EXPECT_EQ(waiting.wait(), 0) << "the same call goes on once the holder is gone";
     EXPECT_NE(out.find("count 2\n"), std::string::npos) << out;
 }
 
