@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/windows_support.h"
 #include "table/accessors.h"
@@ -138,6 +139,25 @@ TEST_F(Region, AChangeCutShortByDeathIsRolledBack) {
         EXPECT_STREQ(lock.table()->records[0].proName, "viewer");
         EXPECT_STREQ(lock.table()->records[1].proName, "other");
     }));
+}
+
+TEST_F(Region, TheLockKeepsProcessesOutOfEachOthersChanges) {
+    Client *c = attached(0);
+    constexpr int kProcesses = 3;
+    constexpr int kEach = 2000;
+    std::vector<std::unique_ptr<wintest::Child>> workers;
+    for (int i = 0; i < kProcesses; ++i)
+        workers.push_back(std::make_unique<wintest::Child>(
+            wintest::besideThisProgram(SORVIK_HELPER),
+            std::vector<std::string>{"attach", scratch.regionName, scratch.configPath, "increment", "0",
+                                     std::to_string(kEach), "hold"}));
+    for (auto &worker : workers) {
+        std::string all, line;
+        while (worker->readLine(&line, std::chrono::seconds(60)) && line != "holding") all += line + "\n";
+        EXPECT_EQ(all, "attached\nincremented\n");
+    }
+    TableLock lock(c);
+    EXPECT_EQ(lock.table()->records[0].exeCount, kProcesses * kEach) << "no increment lost";
 }
 
 TEST_F(Region, ARegionThatCannotBeMadeLeavesTheClientDetached) {

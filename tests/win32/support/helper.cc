@@ -7,6 +7,8 @@
 //   lock                  takes the table lock and keeps it
 //   begin-change          marks a change of several fields begun
 //   copy-record FROM TO   copies record FROM over record TO
+//   increment I N         N times under the lock: reads record I's exeCount,
+//                         gives up its time slice, writes it back plus one
 //   window TITLE          creates a visible top-level window with that title
 //   hidden TITLE          creates an invisible one
 //   hold                  prints "holding" and waits for the end of input
@@ -75,6 +77,16 @@ int main(int argc, char **argv) {
             std::memcpy(&gClient.table->records[std::atoi(argv[i + 2])],
                         &gClient.table->records[std::atoi(argv[i + 1])], sizeof(ProStru));
             std::printf("copied\n");
+            i += 2;
+        } else if (std::strcmp(command, "increment") == 0 && hasTwo && gClient.table) {
+            ProStru &record = gClient.table->records[std::atoi(argv[i + 1])];
+            for (int n = std::atoi(argv[i + 2]); n > 0; --n) {
+                sorvik::TableLock lock(&gClient);
+                const int32_t seen = record.exeCount;
+                SwitchToThread();  // another process that could get in, gets in here
+                record.exeCount = seen + 1;
+            }
+            std::printf("incremented\n");
             i += 2;
         } else if ((std::strcmp(command, "window") == 0 || std::strcmp(command, "hidden") == 0) && hasOne) {
             HWND window = createWindow(argv[i + 1], command[0] == 'w');
