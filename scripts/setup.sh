@@ -6,7 +6,7 @@ set -euo pipefail
 SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
 
-sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev)
+sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev)
 
 sorvik_install_missing() {
   local missing=()
