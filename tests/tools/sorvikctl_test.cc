@@ -3,6 +3,9 @@
 // JSON and its exit statuses checked.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -335,6 +338,53 @@ TEST_F(Sorvikctl, WatchRedrawsTheTableForTheCountGiven) {
     ASSERT_NE(second, std::string::npos) << o.out;
     EXPECT_TRUE(std::regex_match(o.out.substr(0, second), frame)) << o.out;
     EXPECT_TRUE(std::regex_match(o.out.substr(second + 1), frame)) << o.out;
+}
+
+// Reads from `fd` until `text` has appeared `times` times, the other end
+// closes, or ten seconds pass without output; all that was read.
+std::string readUntil(int fd, const std::string &text, int times = 1) {
+    std::string seen;
+    char buffer[4096];
+    auto found = [&] {
+        int count = 0;
+        for (size_t at = seen.find(text); at != std::string::npos; at = seen.find(text, at + 1)) ++count;
+        return count;
+    };
+    while (found() < times) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (poll(&waiting, 1, 10000) <= 0) break;
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) break;
+        seen.append(buffer, static_cast<size_t>(got));
+    }
+    return seen;
+}
+
+TEST_F(Sorvikctl, WatchOnATerminalRedrawsInPlaceUntilInterrupted) {
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        unsetenv("LD_LIBRARY_PATH");
+        execl(kCtl.c_str(), kCtl.c_str(), "watch", "--interval", "0.2", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    const std::string lastRow = viewer + "    0       1        0  never    0  0\r\n";
+    const std::string shown = readUntil(terminal, lastRow, 2);
+    kill(pid, SIGINT);
+    readUntil(terminal, "never reached: read to the end");
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "Ctrl-C ends the watch normally; status " << status;
+    const std::string clear = "\033[H\033[2J";
+    const size_t second = shown.find(clear, 1);
+    ASSERT_NE(second, std::string::npos) << shown;
+    for (const std::string &frame : {shown.substr(0, second), shown.substr(second)}) {
+        EXPECT_EQ(frame.find(clear + "Sorvik table at "), 0u) << "each frame clears the screen first:\n" << frame;
+        EXPECT_NE(frame.find(", every 0.2s (Ctrl-C to stop)\r\n"), std::string::npos) << frame;
+        EXPECT_NE(frame.find(lastRow), std::string::npos) << frame;
+    }
 }
 
 // The task lists hold the first 500 processes only.
