@@ -87,9 +87,10 @@ class Sorvikctl : public ::testing::Test {
 };
 
 TEST_F(Sorvikctl, ListShowsTheTableWithRecountedCopiesAndLivenessAges) {
+    // Sleepers first: a child started later would inherit the holder's input and keep it from ending.
+    sleepers.start(report);
     {
         ProbeSession holder({"active", viewer, "msg", viewer, "all_is_well"});
-        sleepers.start(report);
         const Outcome o = ctl({"list"});
         ASSERT_EQ(o.status, 0) << describe({"list"}, o);
         EXPECT_EQ(o.err, "");
@@ -110,8 +111,8 @@ TEST_F(Sorvikctl, ListShowsTheTableWithRecountedCopiesAndLivenessAges) {
 }
 
 TEST_F(Sorvikctl, ListJsonParsesBackWithEveryField) {
-    ProbeSession holder({"active", report});
     sleepers.start(viewer);
+    ProbeSession holder({"active", report});
     const std::string awkward = "say \"hi\"\\\tnow";
     ASSERT_EQ(ctl({"msg", viewer, awkward}).status, 0);
     const long before = static_cast<long>(std::time(nullptr));

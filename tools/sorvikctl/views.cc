@@ -1,11 +1,19 @@
 // list, tasks, controlled and watch.
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cmath>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 
 #include "commands.h"
 #include "listing.h"
@@ -13,7 +21,7 @@
 namespace sorvikctl {
 namespace {
 
-volatile sig_atomic_t gStop = 0;
+volatile std::sig_atomic_t gStop = 0;
 
 void stop(int) { gStop = 1; }
 
@@ -23,10 +31,12 @@ std::vector<Record> recountedRecords() {
     return readRecords();
 }
 
+// Waits in short steps, so that Ctrl-C ends the watch at once.
 void pause(double seconds) {
-    timespec left{static_cast<time_t>(seconds), static_cast<long>(std::fmod(seconds, 1.0) * 1e9)};
-    // An interrupting signal ends the wait early, which is what Ctrl-C wants.
-    nanosleep(&left, &left);
+    using namespace std::chrono;
+    const auto until = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(seconds));
+    while (!gStop && steady_clock::now() < until)
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(milliseconds(50), until - steady_clock::now()));
 }
 
 }  // namespace
@@ -46,12 +56,9 @@ int listTasks(bool controlledOnly, bool json) {
 }
 
 int watchTable(int count, double interval) {
-    struct sigaction action {};
-    action.sa_handler = stop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    const bool terminal = isatty(STDOUT_FILENO);
+    std::signal(SIGINT, stop);
+    std::signal(SIGTERM, stop);
+    const bool terminal = isatty(fileno(stdout));
     for (int frame = 0; !gStop && (count == 0 || frame < count); ++frame) {
         if (frame > 0) pause(interval);
         if (gStop) break;
