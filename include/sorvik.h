@@ -16,7 +16,11 @@ extern "C" {
 #endif
 
 #if defined(_WIN32)
-#  define SORVIK_API
+#  if defined(SORVIK_BUILDING_DLL)
+#    define SORVIK_API __declspec(dllexport)
+#  else
+#    define SORVIK_API
+#  endif
 #  if defined(_M_IX86) || defined(__i386__)
 #    define SORVIK_CALL __stdcall
 #  else

@@ -6,7 +6,10 @@ set -euo pipefail
 SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
 
-sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxcb1-dev libxcb-res0-dev xvfb)
+sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev libxcb1-dev libxcb-res0-dev xvfb)
+# The Windows DLL and its suite (scripts/test-windows.sh): MinGW-w64 for both
+# widths, Wine to run the 64-bit tests, Xvfb as their display.
+sorvik_windows_packages=(cmake make googletest g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb)
 
 # The benchmarks (scripts/bench.sh), built and smoke-tested with the rest.
 sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps)

@@ -6,3 +6,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 sorvik_install_missing "${sorvik_packages[@]}"
 sorvik_build
 ctest --test-dir "$SORVIK_BUILD" --output-on-failure -j"$(nproc)"
+"$(dirname "${BASH_SOURCE[0]}")/test-windows.sh"

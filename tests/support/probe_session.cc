@@ -38,7 +38,9 @@ std::string probe(const std::vector<std::string> &commands) {
 
 ProbeSession::ProbeSession(const std::vector<std::string> &commands) {
     int input[2];
-    if (pipe(input) != 0) std::abort();
+    // Close-on-exec, so that processes started later do not keep the probe's
+    // input open after the session ends.
+    if (pipe2(input, O_CLOEXEC) != 0) std::abort();
     child_ = forkChild([&commands, input](int out) {
         dup2(out, 1);
         dup2(input[0], 0);

@@ -87,6 +87,8 @@ void writeFile(const std::string &path, const std::string &bytes) {
 
 Child forkChild(const std::function<int(int toParent)> &body) {
     int pipeFds[2];
+    // The child's end stays open across exec: a child may exec a program
+    // that writes to it.
     if (pipe(pipeFds) != 0) std::abort();
     Child child;
     child.pid = fork();
@@ -95,6 +97,7 @@ Child forkChild(const std::function<int(int toParent)> &body) {
         _exit(body(pipeFds[1]));
     }
     close(pipeFds[1]);
+    fcntl(pipeFds[0], F_SETFD, FD_CLOEXEC);
     child.fromChild = pipeFds[0];
     return child;
 }

@@ -1,0 +1,87 @@
+// Replacing the configuration file: a new file beside the old one, created
+// exclusively, written and flushed, then moved over the old one in one
+// rename (MoveFileEx), so a reader sees one file or the other whole. The new
+// file takes the directory's inherited security, as the old one did, and
+// the old one's hidden, system and archive attributes. A read-only old file
+// is never replaced: Windows refuses the move over it, but not every
+// implementation of the call does, so the attribute is checked first.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace sorvik::platform {
+namespace {
+
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr int kNameTries = 100;
+
+bool writeAll(HANDLE file, const char *data, size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr)) return false;
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// A new file `path`.NNNNNNNN.tmp that nobody else had, or INVALID_HANDLE_VALUE.
+HANDLE createTemporary(const std::string &path, DWORD attributes, std::string *temporary) {
+    static volatile LONG serial = 0;
+    for (int attempt = 0; attempt < kNameTries; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".%08lx%04lx.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(InterlockedIncrement(&serial) & 0xffff));
+        *temporary = path + suffix;
+        HANDLE file = CreateFileA(temporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+bool replaceFile(const char *path, const char *data, size_t size, int *error) {
+    const std::string target(path);
+    const DWORD old = GetFileAttributesA(path);
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY)) {
+        if (error) *error = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    const DWORD attributes =
+        old == INVALID_FILE_ATTRIBUTES || (old & kKeptAttributes) == 0 ? FILE_ATTRIBUTE_NORMAL : old & kKeptAttributes;
+
+    std::string temporary;
+    HANDLE file = createTemporary(target, attributes, &temporary);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (error) *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    bool ok = writeAll(file, data, size) && FlushFileBuffers(file);
+    DWORD failure = ok ? ERROR_SUCCESS : GetLastError();
+    if (!CloseHandle(file) && ok) {
+        ok = false;
+        failure = GetLastError();
+    }
+    if (ok && !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ok = false;
+        failure = GetLastError();
+    }
+    if (!ok) {
+        DeleteFileA(temporary.c_str());
+        if (error) *error = static_cast<int>(failure);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sorvik::platform

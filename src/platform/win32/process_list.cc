@@ -1,0 +1,31 @@
+// The running processes, from a Toolhelp snapshot.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+
+namespace sorvik::platform {
+
+bool listProcesses(ProcessVisitor visit, void *context) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    if (!Process32First(snapshot, &entry)) {
+        CloseHandle(snapshot);
+        return false;
+    }
+    do {
+        // Process 0 is the idle pseudo-process, which has no executable.
+        if (entry.th32ProcessID == 0) continue;
+        entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
+        if (!visit(context, entry.th32ProcessID, entry.szExeFile, std::strlen(entry.szExeFile))) break;
+    } while (Process32Next(snapshot, &entry));
+    CloseHandle(snapshot);
+    return true;
+}
+
+}  // namespace sorvik::platform

@@ -1,0 +1,142 @@
+// The shared region on Windows: two paging-file mappings, NAME (the table)
+// and NAME.journal (a small header, then the journal), and two named
+// mutexes, NAME.lock (the table lock) and NAME.attach (serialises attaches).
+//
+// Windows destroys a named object with its last handle, however the holding
+// processes ended, so the region lives exactly as long as somebody uses it.
+// The table lock is not used for attaching: an attach that took it from a
+// dead holder would swallow the abandonment that tells the next caller to
+// repair the table. The header's mark is written last by the attach that
+// builds the region; an attach that finds the mapping without the mark knows
+// its builder died half-way, and builds it again.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+namespace sorvik::platform {
+namespace {
+
+constexpr LONG kBuiltMark = 0x536f7242;  // "SorB"
+constexpr size_t kJournalHeader = 64;    // the mark, then the journal
+
+struct JournalHeader {
+    volatile LONG built;
+};
+static_assert(sizeof(JournalHeader) <= kJournalHeader, "the header holds the mark");
+
+enum Handle { tableMapping = 0, journalMapping = 1, tableLock = 2 };
+
+HANDLE handleAt(const SharedRegion *region, Handle which) {
+    return reinterpret_cast<HANDLE>(region->handles[which]);
+}
+
+bool isHandle(intptr_t value) { return value != 0 && value != -1; }
+
+// Creates or opens a mapping of at least `bytes`; *existed tells which.
+HANDLE createMapping(const std::string &name, size_t bytes, bool *existed) {
+    const unsigned long long size = bytes;
+    SetLastError(ERROR_SUCCESS);
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                        static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), name.c_str());
+    *existed = mapping && GetLastError() == ERROR_ALREADY_EXISTS;
+    return mapping;
+}
+
+// Maps the whole mapping; null when it cannot, or when an existing mapping
+// of that name is smaller than this build's layout.
+void *mapWhole(HANDLE mapping, size_t bytes) {
+    void *view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (!view) return nullptr;
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(view, &info, sizeof info) != sizeof info || info.RegionSize < bytes) {
+        UnmapViewOfFile(view);
+        return nullptr;
+    }
+    return view;
+}
+
+bool takeMutex(HANDLE mutex) {
+    const DWORD result = WaitForSingleObject(mutex, INFINITE);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+// Runs with NAME.attach held.
+bool attachLocked(const std::string &name, BuildRegion build, void *context, SharedRegion *region) {
+    bool tableExisted = false;
+    bool journalExisted = false;
+    HANDLE table = createMapping(name, region->tableBytes, &tableExisted);
+    region->handles[tableMapping] = reinterpret_cast<intptr_t>(table);
+    if (!table) return false;
+    region->table = mapWhole(table, region->tableBytes);
+    if (!region->table) return false;
+
+    const size_t journalMappingBytes = kJournalHeader + region->journalBytes;
+    HANDLE journal = createMapping(name + ".journal", journalMappingBytes, &journalExisted);
+    region->handles[journalMapping] = reinterpret_cast<intptr_t>(journal);
+    if (!journal) return false;
+    region->lockView = mapWhole(journal, journalMappingBytes);
+    if (!region->lockView) return false;
+    region->journal = static_cast<char *>(region->lockView) + kJournalHeader;
+
+    HANDLE lock = CreateMutexA(nullptr, FALSE, (name + ".lock").c_str());
+    region->handles[tableLock] = reinterpret_cast<intptr_t>(lock);
+    if (!lock) return false;
+
+    auto *header = static_cast<JournalHeader *>(region->lockView);
+    if (tableExisted && journalExisted && header->built == kBuiltMark) return true;
+    // Nobody uses what is there: it is new, or its builder died before the
+    // mark. Either way start from zero bytes, as a new region does.
+    std::memset(region->table, 0, region->tableBytes);
+    std::memset(region->journal, 0, region->journalBytes);
+    build(context, region);
+    InterlockedExchange(&header->built, kBuiltMark);
+    return true;
+}
+
+}  // namespace
+
+bool openRegion(const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build, void *context,
+                SharedRegion *region) {
+    *region = SharedRegion{};
+    region->tableBytes = tableBytes;
+    region->journalBytes = journalBytes;
+    const std::string base(name);
+
+    HANDLE attachMutex = CreateMutexA(nullptr, FALSE, (base + ".attach").c_str());
+    if (!attachMutex) return false;
+    bool ok = takeMutex(attachMutex);
+    if (ok) {
+        ok = attachLocked(base, build, context, region);
+        ReleaseMutex(attachMutex);
+    }
+    CloseHandle(attachMutex);
+    if (!ok) closeRegion(region);
+    return ok;
+}
+
+void closeRegion(SharedRegion *region) {
+    if (region->table) UnmapViewOfFile(region->table);
+    if (region->lockView) UnmapViewOfFile(region->lockView);
+    for (intptr_t handle : region->handles)
+        if (isHandle(handle)) CloseHandle(reinterpret_cast<HANDLE>(handle));
+    *region = SharedRegion{};
+}
+
+LockResult lockRegion(SharedRegion *region) {
+    if (!isHandle(region->handles[tableLock])) return LockResult::failed;
+    switch (WaitForSingleObject(handleAt(region, tableLock), INFINITE)) {
+        case WAIT_OBJECT_0:
+            return LockResult::acquired;
+        case WAIT_ABANDONED:
+            return LockResult::ownerDied;
+        default:
+            return LockResult::failed;
+    }
+}
+
+void unlockRegion(SharedRegion *region) { ReleaseMutex(handleAt(region, tableLock)); }
+
+}  // namespace sorvik::platform

@@ -1,0 +1,446 @@
+// sorvikctl end to end: the tool built for the test site, run as a separate
+// program against running copies of controlled programs, its words, its
+// JSON and its exit statuses checked.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/json_reader.h"
+#include "support/probe_session.h"
+
+namespace sorvik {
+namespace {
+
+using test::ProbeSession;
+using test::uniqueName;
+
+const std::string kCtl = SORVIKCTL;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs sorvikctl with `args`. LD_LIBRARY_PATH is cleared so that the tool
+// loads the test site's library it was linked with and no other.
+Outcome ctl(const std::vector<std::string> &args) {
+    char pattern[] = "/tmp/sorvikctl-test-XXXXXX";
+    const std::string directory = mkdtemp(pattern);
+    const std::string outPath = directory + "/out", errPath = directory + "/err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int none = open("/dev/null", O_RDONLY);
+        dup2(none, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        unsetenv("LD_LIBRARY_PATH");
+        std::vector<char *> argv{const_cast<char *>(kCtl.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(outPath), test::readFile(errPath)};
+    std::filesystem::remove_all(directory);
+    return outcome;
+}
+
+std::string describe(const std::vector<std::string> &args, const Outcome &o) {
+    std::string line = "sorvikctl";
+    for (const std::string &a : args) line += " '" + a + "'";
+    return line + "\nstatus " + std::to_string(o.status) + "\nstdout:\n" + o.out + "stderr:\n" + o.err;
+}
+
+class Sorvikctl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::removeRegion(test::kSiteRegion);
+        writeConfig(report + " 1 2 -1 0\n" + viewer + " 0 1 0 0\n");
+    }
+    void TearDown() override {
+        test::removeRegion(test::kSiteRegion);
+        std::filesystem::remove_all(test::kSiteConfig);
+    }
+    static void writeConfig(const std::string &text) { test::writeFile(test::kSiteConfig, text); }
+    static std::string config() { return test::readFile(test::kSiteConfig); }
+
+    const std::string report = uniqueName("report");
+    const std::string viewer = uniqueName("viewer");
+    test::Sleepers sleepers;
+};
+
+TEST_F(Sorvikctl, ListShowsTheTableWithRecountedCopiesAndLivenessAges) {
+    // Sleepers first: a child started later would inherit the holder's input and keep it from ending.
+    sleepers.start(report);
+    {
+        ProbeSession holder({"active", viewer, "msg", viewer, "all_is_well"});
+        const Outcome o = ctl({"list"});
+        ASSERT_EQ(o.status, 0) << describe({"list"}, o);
+        EXPECT_EQ(o.err, "");
+        // Columns are as wide as the widest cell; only the age depends on the clock.
+        const std::regex expected("#  name         min  permit  running  active   A  B  message\n"
+                                  "0  " + report + "    1       2        1  never   -1  0\n"
+                                  "1  " + viewer + "    0       1        0  [0-9]s ago   0  0  all_is_well\n");
+        EXPECT_TRUE(std::regex_match(o.out, expected)) << o.out;
+
+        EXPECT_EQ(ctl({"reset", viewer}).status, 0);
+        const std::string afterReset = ctl({"list"}).out;
+        EXPECT_NE(afterReset.find("1  " + viewer + "    0       1        0  reset    0  0\n"), std::string::npos)
+            << afterReset;
+    }
+    writeConfig("");
+    test::removeRegion(test::kSiteRegion);
+    EXPECT_EQ(ctl({"list"}).out, "the table holds no records\n");
+}
+
+TEST_F(Sorvikctl, ListJsonParsesBackWithEveryField) {
+    sleepers.start(viewer);
+    ProbeSession holder({"active", report});
+    const std::string awkward = "say \"hi\"\\\tnow";
+    ASSERT_EQ(ctl({"msg", viewer, awkward}).status, 0);
+    const long before = static_cast<long>(std::time(nullptr));
+    const Outcome o = ctl({"list", "--json"});
+    ASSERT_EQ(o.status, 0) << describe({"list", "--json"}, o);
+    const auto document = test::parseJson(o.out);
+    ASSERT_TRUE(document) << "not JSON:\n" << o.out;
+    const test::JsonValue &records = (*document)["records"];
+    ASSERT_EQ(records.items.size(), 2u) << o.out;
+
+    const test::JsonValue &first = records[0];
+    EXPECT_EQ(first["index"].numeric, 0);
+    EXPECT_EQ(first["name"].text, report);
+    EXPECT_EQ(first["baseName"].text, report);
+    EXPECT_EQ(first["min"].numeric, 1);
+    EXPECT_EQ(first["permit"].numeric, 2);
+    EXPECT_EQ(first["running"].numeric, 0);
+    EXPECT_LE(first["activeTime"].numeric, before);
+    EXPECT_GE(first["activeTime"].numeric, before - 60);
+    EXPECT_TRUE(std::regex_match(first["active"].text, std::regex("[0-9]+s ago"))) << first["active"].text;
+    EXPECT_EQ(first["userParamA"].numeric, -1);
+    EXPECT_EQ(first["userParamB"].numeric, 0);
+
+    const test::JsonValue &second = records[1];
+    EXPECT_EQ(second["name"].text, viewer);
+    EXPECT_EQ(second["running"].numeric, 1) << "the sleeper is counted";
+    EXPECT_EQ(second["activeTime"].numeric, 0);
+    EXPECT_EQ(second["active"].text, "never");
+    EXPECT_EQ(second["message"].text, awkward);
+}
+
+// The steps run in order on one table, with two copies of `report` running.
+TEST_F(Sorvikctl, AdministrationAnswersInWordsWithTheResultCodeAsExitStatus) {
+    sleepers.start(report);
+    sleepers.start(report);
+    const std::string nothing = uniqueName("nothing");
+    const std::string newcomer = uniqueName("newcomer");
+    const std::string longName(100, 'x');
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    };
+    const std::string twoRun = "refused: 2 copies of " + report + " are running";
+    const std::vector<Step> steps{
+        {{"modify", report, "0", "1"}, 1, "", twoRun + ", more than the 1 permitted\n"},
+        {{"modify", report, "0", "2"}, 0, "changed " + report + ": min 0, permit 2\n", ""},
+        {{"add", report, "1", "1", "5", "6"}, 1, "", twoRun + ", more than the 1 permitted\n"},
+        {{"delete", report}, 1, "", twoRun + "\n"},
+        {{"delete", nothing}, 2, "", "no record named " + nothing + "\n"},
+        {{"modify", nothing, "0", "1"}, 2, "", "no record named " + nothing + "\n"},
+        {{"add", "two words", "0", "1"}, 2, "", "the name cannot be stored: it holds white space\n"},
+        {{"add", "", "0", "1"}, 2, "", "the name cannot be stored: it is empty\n"},
+        {{"add", longName, "0", "1"}, 2, "", "the name cannot be stored: it is 100 characters long, over 99\n"},
+        {{"add", newcomer, "0", "3"}, 0, "added " + newcomer + ": min 0, permit 3, A -1, B 0\n", ""},
+        {{"add", newcomer, "1", "4", "7", "-8"}, 0, "updated " + newcomer + ": min 1, permit 4, A 7, B -8\n", ""},
+        {{"delete", viewer}, 0, "deleted " + viewer + "\n", ""},
+    };
+    for (const Step &step : steps) {
+        const Outcome o = ctl(step.args);
+        EXPECT_EQ(o.status, step.status) << describe(step.args, o);
+        EXPECT_EQ(o.out, step.out) << describe(step.args, o);
+        EXPECT_EQ(o.err, step.err) << describe(step.args, o);
+    }
+    EXPECT_EQ(config(), report + "    0\t2   -1   0\r\n" + newcomer + "    1\t4   7   -8\r\n");
+}
+
+TEST_F(Sorvikctl, AdditionToAFullTableIsRefusedAsFull) {
+    std::string full;
+    for (int i = 0; i < 350; ++i) full += "p" + std::to_string(i) + " 0 1 0 0\n";
+    writeConfig(full);
+    const Outcome o = ctl({"add", uniqueName("extra"), "0", "1"});
+    EXPECT_EQ(o.status, 2) << o.err;
+    EXPECT_EQ(o.err, "the table is full (350 records)\n");
+    EXPECT_EQ(config(), full);
+}
+
+TEST_F(Sorvikctl, AChangeThatCannotBeSavedSaysWhyAndStaysInTheTable) {
+    // Root may write anywhere; a directory where the file belongs stops the save all the same.
+    std::filesystem::remove(test::kSiteConfig);
+    std::filesystem::create_directory(test::kSiteConfig);
+    ProbeSession holder;
+    const std::string name = uniqueName("unsaved");
+    const Outcome o = ctl({"add", name, "0", "1"});
+    EXPECT_EQ(o.status, 3) << describe({"add", name}, o);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "added, but " + test::kSiteConfig +
+                         " could not be written: Is a directory; the change is in the shared table and will be "
+                         "saved with the next change that can be written\n");
+    EXPECT_NE(ctl({"list"}).out.find("0  " + name + "    0       1"), std::string::npos) << ctl({"list"}).out;
+    EXPECT_EQ(ctl({"delete", name}).err.rfind("deleted, but ", 0), 0u);
+}
+
+TEST_F(Sorvikctl, QuestionsAnswerWithTheirExitStatus) {
+    const std::string unknown = uniqueName("unknown");
+    struct Case {
+        int running;
+        std::string command;
+        int status;  // 0 yes, 1 no
+        std::string words;
+    };
+    // `report` has min 1 and permit 2.
+    const std::vector<Case> cases{
+        {0, "can-execute", 0, "yes: no copy of " + report + " running, 2 permitted"},
+        {0, "is-executing", 1, "no: no copy of " + report + " running"},
+        {0, "must-reexecute", 0, "yes: no copy of " + report + " running, the minimum is 1"},
+        {1, "can-execute", 0, "yes: 1 copy of " + report + " running, 2 permitted"},
+        {1, "is-executing", 0, "yes: 1 copy of " + report + " running"},
+        {1, "must-reexecute", 1, "no: 1 copy of " + report + " running, the minimum is 1"},
+        {2, "can-execute", 1, "no: 2 copies of " + report + " running, 2 permitted"},
+        {2, "is-executing", 0, "yes: 2 copies of " + report + " running"},
+        {2, "must-reexecute", 1, "no: 2 copies of " + report + " running, the minimum is 1"},
+    };
+    int running = 0;
+    for (const Case &c : cases) {
+        for (; running < c.running; ++running) sleepers.start(report);
+        const Outcome o = ctl({c.command, report});
+        EXPECT_EQ(o.status, c.status) << describe({c.command, report}, o);
+        EXPECT_EQ(o.out, c.words + "\n") << describe({c.command, report}, o);
+    }
+    const struct {
+        std::string command;
+        int status;
+        std::string words;
+    } unknowns[] = {
+        {"can-execute", 0, "yes: no record named " + unknown + " limits it\n"},
+        {"is-executing", 1, "no: no record named " + unknown + "\n"},
+        {"must-reexecute", 1, "no: no record named " + unknown + "\n"},
+    };
+    for (const auto &u : unknowns) {
+        const Outcome o = ctl({u.command, unknown});
+        EXPECT_EQ(o.status, u.status) << describe({u.command, unknown}, o);
+        EXPECT_EQ(o.out, u.words);
+    }
+}
+
+TEST_F(Sorvikctl, LivenessMessagesAndResetReachTheSharedTable) {
+    ProbeSession holder;
+    const long before = static_cast<long>(std::time(nullptr));
+    const Outcome active = ctl({"active", viewer});
+    EXPECT_EQ(active.status, 0) << active.err;
+    EXPECT_EQ(active.out.rfind(viewer + " reported alive at ", 0), 0u) << active.out;
+    const Outcome msg = ctl({"msg", viewer, "a message too long to keep"});
+    EXPECT_EQ(msg.status, 0);
+    EXPECT_EQ(msg.out, "left the message \"a message too long \" for " + viewer + " (cut to 19 characters)\n");
+
+    auto record = [&] { return test::parseJson(ctl({"list", "--json"}).out).value()["records"][1]; };
+    EXPECT_GE(record()["activeTime"].numeric, before);
+    EXPECT_EQ(record()["message"].text, "a message too long ");
+
+    const Outcome reset = ctl({"reset", viewer});
+    EXPECT_EQ(reset.status, 0);
+    EXPECT_EQ(reset.out, "reset " + viewer + ": running count 0, no message, liveness \"reset\"\n");
+    EXPECT_EQ(record()["active"].text, "reset");
+    EXPECT_EQ(record()["message"].text, "");
+
+    const std::string nothing = uniqueName("nothing");
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"active", nothing}, {"msg", nothing, "hello"}, {"reset", nothing}}) {
+        const Outcome o = ctl(args);
+        EXPECT_EQ(o.status, 2) << describe(args, o);
+        EXPECT_EQ(o.err, "no record named " + nothing + "; nothing changed\n");
+    }
+}
+
+TEST_F(Sorvikctl, UsageErrorsNameTheFaultAndChangeNothing) {
+    ProbeSession holder;
+    const std::string before = config();
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "sorvikctl: no command given"},
+        {{"bogus"}, "sorvikctl: unknown command 'bogus'"},
+        {{"add", report, "one", "2"}, "sorvikctl add: MIN: 'one' is not a whole number"},
+        {{"add", report, "0"}, "sorvikctl add: PERMIT is required"},
+        {{"add", report, "0", "5", "1", "2", "3"}, "sorvikctl add: The following argument was not expected: 3"},
+        {{"add", report, "0", "5", "x"}, "sorvikctl add: A: 'x' is not a whole number"},
+        {{"modify", report, "0", "99999999999"}, "sorvikctl modify: PERMIT: '99999999999' is out of range"},
+        {{"delete"}, "sorvikctl delete: NAME is required"},
+        {{"msg", viewer}, "sorvikctl msg: TEXT is required"},
+        {{"watch", "--count", "two"}, "sorvikctl watch: --count: 'two' is not a whole number"},
+        {{"watch", "--count", "0"}, "sorvikctl watch: --count: '0' is not above 0"},
+        {{"watch", "--interval", "-1"},
+         "sorvikctl watch: --interval: '-1' is not a number of seconds above 0 and at most 86400"},
+        {{"list", "--bogus"}, "sorvikctl list: The following argument was not expected: --bogus"},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = ctl(c.args);
+        EXPECT_EQ(o.status, 64) << describe(c.args, o);
+        EXPECT_EQ(o.out, "") << describe(c.args, o);
+        const std::string command = c.message.substr(0, c.message.find(':'));
+        EXPECT_EQ(o.err, c.message + "\nTry '" + command + " --help' for usage.\n") << describe(c.args, o);
+    }
+    EXPECT_EQ(config(), before);
+    const test::JsonValue first = test::parseJson(ctl({"list", "--json"}).out).value()["records"][0];
+    EXPECT_EQ(first["min"].numeric, 1);
+    EXPECT_EQ(first["permit"].numeric, 2);
+}
+
+TEST_F(Sorvikctl, EveryCommandHasHelp) {
+    for (const std::string command : {"list", "tasks", "controlled", "watch", "add", "modify", "delete",
+                                      "can-execute", "is-executing", "must-reexecute", "active", "msg", "reset"}) {
+        const Outcome o = ctl({command, "--help"});
+        EXPECT_EQ(o.status, 0) << describe({command, "--help"}, o);
+        EXPECT_EQ(o.out.find("Usage: sorvikctl " + command + " "), o.out.find('\n') + 1) << o.out;
+    }
+    const Outcome top = ctl({"--help"});
+    EXPECT_EQ(top.status, 0);
+    for (const char *command : {"list", "add", "can-execute", "watch"})
+        EXPECT_NE(top.out.find(std::string("  ") + command + " "), std::string::npos) << top.out;
+}
+
+TEST_F(Sorvikctl, WatchRedrawsTheTableForTheCountGiven) {
+    sleepers.start(report);
+    const Outcome o = ctl({"watch", "--count", "2", "--interval", "0.1"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    // Not a terminal: the frames follow each other instead of clearing the screen.
+    const std::regex frame("Sorvik table at [0-9]{2}:[0-9]{2}:[0-9]{2}, every 0.1s\n\n"
+                           "#  name         min  permit  running  active   A  B  message\n"
+                           "0  " + report + "    1       2        1  never   -1  0\n"
+                           "1  " + viewer + "    0       1        0  never    0  0\n");
+    const size_t second = o.out.find("\nSorvik table at ");
+    ASSERT_NE(second, std::string::npos) << o.out;
+    EXPECT_TRUE(std::regex_match(o.out.substr(0, second), frame)) << o.out;
+    EXPECT_TRUE(std::regex_match(o.out.substr(second + 1), frame)) << o.out;
+}
+
+// Reads from `fd` until `text` has appeared `times` times, the other end
+// closes, or ten seconds pass without output; all that was read.
+std::string readUntil(int fd, const std::string &text, int times = 1) {
+    std::string seen;
+    char buffer[4096];
+    auto found = [&] {
+        int count = 0;
+        for (size_t at = seen.find(text); at != std::string::npos; at = seen.find(text, at + 1)) ++count;
+        return count;
+    };
+    while (found() < times) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (poll(&waiting, 1, 10000) <= 0) break;
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) break;
+        seen.append(buffer, static_cast<size_t>(got));
+    }
+    return seen;
+}
+
+TEST_F(Sorvikctl, WatchOnATerminalRedrawsInPlaceUntilInterrupted) {
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        unsetenv("LD_LIBRARY_PATH");
+        execl(kCtl.c_str(), kCtl.c_str(), "watch", "--interval", "0.2", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    const std::string lastRow = viewer + "    0       1        0  never    0  0\r\n";
+    const std::string shown = readUntil(terminal, lastRow, 2);
+    kill(pid, SIGINT);
+    readUntil(terminal, "never reached: read to the end");
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "Ctrl-C ends the watch normally; status " << status;
+    const std::string clear = "\033[H\033[2J";
+    const size_t second = shown.find(clear, 1);
+    ASSERT_NE(second, std::string::npos) << shown;
+    for (const std::string &frame : {shown.substr(0, second), shown.substr(second)}) {
+        EXPECT_EQ(frame.find(clear + "Sorvik table at "), 0u) << "each frame clears the screen first:\n" << frame;
+        EXPECT_NE(frame.find(", every 0.2s (Ctrl-C to stop)\r\n"), std::string::npos) << frame;
+        EXPECT_NE(frame.find(lastRow), std::string::npos) << frame;
+    }
+}
+
+// The task lists hold the first 500 processes only.
+bool crowded(const std::string &tasksJson) {
+    const auto document = test::parseJson(tasksJson);
+    return document && (*document)["tasks"].items.size() >= 500;
+}
+
+TEST_F(Sorvikctl, TasksListRunningProcessesWithTheirWindows) {
+    const std::string task = uniqueName("tasker");
+    const pid_t pid = sleepers.start(task);
+    const Outcome json = ctl({"tasks", "--json"});
+    ASSERT_EQ(json.status, 0);
+    const auto document = test::parseJson(json.out);
+    ASSERT_TRUE(document) << json.out;
+    if (crowded(json.out)) GTEST_SKIP() << "more than 500 processes run; the list cannot show ours";
+    int seen = 0;
+    for (const test::JsonValue &t : (*document)["tasks"].items)
+        if (t["pid"].numeric == pid) {
+            ++seen;
+            EXPECT_EQ(t["name"].text, task);
+            EXPECT_EQ(t["window"].numeric, 0) << "no window system here";
+            EXPECT_EQ(t["title"].text, "");
+        }
+    EXPECT_EQ(seen, 1) << json.out;
+
+    const Outcome text = ctl({"tasks"});
+    EXPECT_EQ(text.out.find("pid  window  name"), text.out.find_first_not_of(' ')) << text.out;
+    EXPECT_TRUE(std::regex_search(text.out, std::regex("\n *" + std::to_string(pid) + "  0x0 +" + task + "\n")))
+        << text.out;
+}
+
+TEST_F(Sorvikctl, ControlledListsOnlyTheProgramsTheTableHolds) {
+    const pid_t second = sleepers.start(viewer);
+    const pid_t first = sleepers.start(report);
+    sleepers.start(uniqueName("stranger"));
+    const Outcome json = ctl({"controlled", "--json"});
+    ASSERT_EQ(json.status, 0);
+    if (crowded(ctl({"tasks", "--json"}).out)) GTEST_SKIP() << "more than 500 processes run";
+    const auto document = test::parseJson(json.out);
+    ASSERT_TRUE(document) << json.out;
+    const test::JsonValue &tasks = (*document)["tasks"];
+    ASSERT_EQ(tasks.items.size(), 2u) << json.out;
+    EXPECT_EQ(tasks[0]["pid"].numeric, first) << "sorted by name";
+    EXPECT_EQ(tasks[0]["name"].text, report);
+    EXPECT_EQ(tasks[1]["pid"].numeric, second);
+    EXPECT_EQ(tasks[1]["name"].text, viewer);
+
+    const Outcome text = ctl({"controlled"});
+    EXPECT_TRUE(std::regex_search(text.out, std::regex(std::to_string(first) + "  0x0 +" + report + "\n")))
+        << text.out;
+    sleepers.stop(first);
+    sleepers.stop(second);
+    EXPECT_EQ(ctl({"controlled"}).out, "no process of a controlled program runs\n");
+}
+
+}  // namespace
+}  // namespace sorvik

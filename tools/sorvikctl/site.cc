@@ -1,0 +1,7 @@
+#include "site.h"
+
+namespace sorvikctl {
+
+const char *const kConfigPath = SORVIKCTL_CONFIG_PATH;
+
+}  // namespace sorvikctl
