@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -247,6 +248,8 @@ struct Hammers {
         for (int i = 0; i < count; ++i) {
             const pid_t pid = fork();
             if (pid == 0) {
+                prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive an interrupted run
+                if (getppid() == 1) _exit(0);
                 shared[0].fetch_add(1);
                 while (shared[1].load(std::memory_order_relaxed) == 0) hammer();
                 _exit(0);

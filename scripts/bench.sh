@@ -43,7 +43,9 @@ mapfile -t names < <("$bench" --sleeper-names)
 for name in "${names[@]}"; do ln -f "$sleeper" "$bin/$name"; done
 
 pids=()
+runner=
 stop_sleepers() {
+  if [ -n "$runner" ]; then kill "$runner" 2>/dev/null || true; wait "$runner" 2>/dev/null || true; runner=; fi
   if [ ${#pids[@]} -gt 0 ]; then
     kill "${pids[@]}" 2>/dev/null || true
     wait "${pids[@]}" 2>/dev/null || true
@@ -51,6 +53,7 @@ stop_sleepers() {
   pids=()
 }
 trap stop_sleepers EXIT
+trap 'exit 130' INT TERM
 
 reports=()
 for n in "${counts[@]}"; do
@@ -59,13 +62,19 @@ for n in "${counts[@]}"; do
     pids+=($!)
   done
   # Measure only once every copy runs the sleeper, not a shell about to.
+  deadline=$((SECONDS + 120))
   until [ "$(find /proc -mindepth 2 -maxdepth 2 -name exe -lname "$bin/*" 2>/dev/null | wc -l)" -ge "$n" ]; do
+    if [ $SECONDS -ge $deadline ]; then echo "bench.sh: the $n sleepers did not all start" >&2; exit 1; fi
     sleep 0.1
   done
   echo "== N=$n sleepers ($(ls /proc | grep -c '^[0-9]') processes)" >&2
   # No display: the window lookup of GetControllableTaskList is not measured.
+  # In the background, so that an interrupt ends it and the sleepers at once.
   env -u DISPLAY "$bench" "${flags[@]}" --benchmark_report_aggregates_only=true \
-    --benchmark_out="$out/bench-$n.json" --benchmark_out_format=json >&2
+    --benchmark_out="$out/bench-$n.json" --benchmark_out_format=json >&2 &
+  runner=$!
+  wait "$runner"
+  runner=
   "$python" "$SORVIK_ROOT/bench/psutil_snapshot.py" "$samples" >"$out/psutil-$n.json"
   reports+=("$n:$out/bench-$n.json:$out/psutil-$n.json")
   stop_sleepers
