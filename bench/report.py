@@ -32,6 +32,8 @@ ROWS = [
     ("GetTaskList / floor walk (to 500 tasks)", "call/GetTaskList", "floor/walk500", 1.2),
     ("processCanExecute / floor walk", "call/processCanExecute", "floor/walk", 1.3),
     ("snapshot alone / floor walk", "inner/takeSnapshot", "floor/walk", None),
+    ("snapshot alone / its /proc walk alone", "inner/takeSnapshot", "inner/listProcesses", None),
+    ("processCanExecute / snapshot alone", "call/processCanExecute", "inner/takeSnapshot", None),
     ("RefreshAllSorvikStr (350 records) / snapshot", "call/RefreshAllSorvikStr", "inner/takeSnapshot", 1.1),
     ("its counting of 350 records alone / snapshot", "inner/recountAll", "inner/takeSnapshot", None),
     ("GetControllableTaskList, no display / floor walk", "call/GetControllableTaskList", "floor/walk", None),
@@ -59,8 +61,8 @@ def main():
     out = sys.argv[1]
     counts = []
     runs = {}
-    for spec in sys.argv[2:]:
-        n, bench, py = spec.split(":")
+    for run in sys.argv[2:]:
+        n, bench, py = run.split(":")
         m = medians(bench)
         with open(py) as f:
             m["tool/psutil"] = json.load(f)["cpu_median"]
