@@ -3,8 +3,9 @@
 // survives a noisy, shared machine. A call in one process is timed by the
 // CPU time it takes (system time included), which other load on the machine
 // barely moves; where other processes take part (a tool run as a program,
-// four processes at one lock) by the time on the wall. Everything runs on the benchmark site's
-// own build of the library, loaded with the configuration written here.
+// four processes at one lock) by the time on the wall. Everything runs on
+// the benchmark site's own build of the library, loaded with the
+// configuration written here.
 //
 //   sorvik_bench --sleeper-names     the program names the sleepers run under
 //   sorvik_bench [benchmark flags]   the cases, over whatever processes run
@@ -43,13 +44,13 @@ namespace {
 // Names the sleepers run under: common short ones, one of exactly 15
 // characters and one longer, whose names the kernel cuts, so that the
 // snapshot meets the full-name lookups a real machine makes it do.
-const char *const kSleeperNames[] = {"nginx",      "postgres",     "sshd", "python3",         "php-fpm8.2",
-                                     "redis-server", "node",       "bash", "containerd-shim", "at-spi-bus-launcher"};
+const char *const kSleeperNames[] = {"nginx", "postgres", "sshd", "python3", "php-fpm8.2", "redis-server",
+                                     "node",  "bash",     "containerd-shim", "at-spi-bus-launcher"};
 constexpr const char *kRunning = "nginx";  // a program some sleepers run as
 constexpr int32_t kRecords = SORVIK_MAX_RECORDS;
 constexpr int32_t kSleeperRecordsAt = 170;  // mid-table, so each lookup walks half of it
-constexpr const char *kFirstSlot = "worker";      // record 0
-constexpr const char *kLastSlot = "lastworker";   // record 349
+constexpr const char *kFirstSlot = "worker";     // record 0
+constexpr const char *kLastSlot = "lastworker";  // record 349
 
 // A full table: slot programs at both ends, the sleepers' programs in the
 // middle, the rest ordinary names, some with a directory part.
