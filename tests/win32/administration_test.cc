@@ -3,6 +3,7 @@
 // program under the table's names, with the file checked byte for byte.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "support/windows_support.h"
+#include "table/table.h"
 
 namespace sorvik {
 namespace {
@@ -162,6 +164,40 @@ TEST_F(Administration, ASaveThatFailsKeepsTheChangeAndTheOldFile) {
         EXPECT_EQ(admin.ask("delete SvkReport"), "delete SvkReport 0");
         EXPECT_EQ(file(), "viewer    0\t4   0   0\r\nnewcomer    0\t2   -1   0\r\n")
             << "the next save takes the earlier changes along";
+    }
+}
+
+TEST_F(Administration, ASaveThatFailsTellsWhyInTheCallersErrno) {
+    // The DLL loaded into this process, which shares its C runtime's errno.
+    struct Case {
+        const char *what;
+        std::function<wintest::Held()> obstruct;
+    } cases[] = {
+        {"the file is read-only",
+         [] {
+             EXPECT_TRUE(wintest::setReadOnly(kSiteConfig, true));
+             return wintest::Held();
+         }},
+        {"the file is open without delete sharing", [] { return wintest::openWithoutSharing(kSiteConfig); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        wintest::writeFile(kSiteConfig, kOriginal);
+        wintest::LoadedLibrary dll(SORVIK_TEST_SITE_DLL);
+        ASSERT_TRUE(dll.loaded());
+        using Modify = int32_t(SORVIK_CALL *)(const char *, int32_t, int32_t);
+        const auto modify = reinterpret_cast<Modify>(dll.find("ModifyOneProcess"));
+        ASSERT_NE(modify, nullptr);
+        {
+            const wintest::Held obstacle = c.obstruct();
+            errno = 0;
+            EXPECT_EQ(modify("viewer", 0, 4), 3);
+            EXPECT_EQ(errno, EACCES) << "the C runtime's number for a file that may not be replaced";
+        }
+        wintest::setReadOnly(kSiteConfig, false);
+        errno = 0;
+        EXPECT_EQ(modify("viewer", 0, 5), 0);
+        EXPECT_EQ(file(), "SvkReport    1\t2   -1   0\r\nviewer    0\t5   0   0\r\n");
     }
 }
 
