@@ -64,6 +64,12 @@ int64_t currentTime();
 // number when there is room for it.
 bool replaceFile(const char *path, const char *data, size_t size, int *error);
 
+// Leaves `error`, a number replaceFile gave, in the C library's errno for the
+// caller to read: as it is where the system's numbers are errno values; on
+// Windows as the errno value that stands for it (EACCES, ENOENT, ...), with
+// the system's own number in _doserrno.
+void setErrno(int error);
+
 // ---- Processes and windows -------------------------------------------------
 
 // Receives one running process: its identifier and the text naming its

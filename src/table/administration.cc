@@ -1,9 +1,9 @@
 #include "table/administration.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "table/accessors.h"
+#include "platform/platform.h"
 #include "table/config_file.h"
 #include "table/names.h"
 
@@ -18,7 +18,7 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 int32_t save(Client *client, const ProTable &table) {
     int error = 0;
     if (saveTable(client->configPath, table, &error)) return kDone;
-    errno = error;
+    platform::setErrno(error);
     return kNotSaved;
 }
 

@@ -40,6 +40,8 @@ void syncDirectory(const std::string &directory) {
 
 }  // namespace
 
+void setErrno(int error) { errno = error; }
+
 bool replaceFile(const char *path, const char *data, size_t size, int *error) {
     const std::string target(path);
     // mkstemp creates the file exclusively (O_EXCL) with mode 0600 under a

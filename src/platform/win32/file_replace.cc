@@ -5,11 +5,15 @@
 // the old one's hidden, system and archive attributes. A read-only old file
 // is never replaced: Windows refuses the move over it, but not every
 // implementation of the call does, so the attribute is checked first.
+// Failures are told in Windows' error numbers; a caller's errno gets the C
+// runtime's number that stands for one.
 #include "platform/platform.h"
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace sorvik::platform {
@@ -49,6 +53,31 @@ HANDLE createTemporary(const std::string &path, DWORD attributes, std::string *t
 }
 
 }  // namespace
+
+void setErrno(int error) {
+    // The numbers a save can meet, mapped as the C runtime maps them for its
+    // own file calls; EINVAL, as there, for any other.
+    struct Mapping {
+        DWORD system;
+        int c;
+    };
+    static const Mapping kMappings[] = {
+        {ERROR_FILE_NOT_FOUND, ENOENT},      {ERROR_PATH_NOT_FOUND, ENOENT},       {ERROR_INVALID_DRIVE, ENOENT},
+        {ERROR_BAD_NETPATH, ENOENT},         {ERROR_BAD_NET_NAME, ENOENT},         {ERROR_BAD_PATHNAME, ENOENT},
+        {ERROR_FILENAME_EXCED_RANGE, ENOENT}, {ERROR_ACCESS_DENIED, EACCES},       {ERROR_SHARING_VIOLATION, EACCES},
+        {ERROR_LOCK_VIOLATION, EACCES},      {ERROR_WRITE_PROTECT, EACCES},        {ERROR_NETWORK_ACCESS_DENIED, EACCES},
+        {ERROR_CANNOT_MAKE, EACCES},         {ERROR_DRIVE_LOCKED, EACCES},         {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_ALREADY_EXISTS, EEXIST},      {ERROR_DISK_FULL, ENOSPC},            {ERROR_HANDLE_DISK_FULL, ENOSPC},
+        {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},   {ERROR_OUTOFMEMORY, ENOMEM},          {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+        {ERROR_INVALID_HANDLE, EBADF},       {ERROR_WRITE_FAULT, EIO},             {ERROR_READ_FAULT, EIO},
+        {ERROR_GEN_FAILURE, EIO},
+    };
+    int c = EINVAL;
+    for (const Mapping &mapping : kMappings)
+        if (mapping.system == static_cast<DWORD>(error)) c = mapping.c;
+    _doserrno = static_cast<unsigned long>(error);
+    errno = c;
+}
 
 bool replaceFile(const char *path, const char *data, size_t size, int *error) {
     const std::string target(path);

@@ -240,6 +240,14 @@ std::string Child::readAll(milliseconds limit) {
     return all + pending_;
 }
 
+bool Child::writeLine(const std::string &line) {
+    if (!input_) return false;
+    const std::string bytes = line + "\n";
+    DWORD written = 0;
+    return WriteFile(input_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 void Child::closeInput() { closeHandle(&input_); }
 
 int64_t Child::wait(milliseconds limit) {
@@ -275,6 +283,28 @@ std::unique_ptr<Child> startHolding(const std::string &program, std::vector<std:
     if (line != "holding") ADD_FAILURE() << program << " did not get to hold: " << all;
     if (printed) *printed = all;
     return child;
+}
+
+Session::Session(const std::string &program, std::vector<std::string> arguments) {
+    arguments.push_back("serve");
+    child_ = std::make_unique<Child>(program, arguments);
+    std::string line;
+    while (child_->readLine(&line)) {
+        if (line == "serving") return;
+        started_ += line + "\n";
+    }
+    ADD_FAILURE() << program << " did not start serving: " << started_;
+}
+
+Session::~Session() {
+    child_->closeInput();
+    child_->wait();
+}
+
+std::string Session::ask(const std::string &command) {
+    std::string line;
+    if (!child_->writeLine(command) || !child_->readLine(&line)) ADD_FAILURE() << "no answer to " << command;
+    return line;
 }
 
 std::string runProgram(const std::string &program, const std::vector<std::string> &arguments, int64_t *exitCode,

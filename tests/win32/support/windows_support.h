@@ -108,6 +108,8 @@ class Child {
     bool readLine(std::string *line, milliseconds limit = kPatience);
     // Everything the child writes until it ends, at most `limit`.
     std::string readAll(milliseconds limit = kPatience);
+    // Writes `line` and a newline to the child's input; false when it cannot.
+    bool writeLine(const std::string &line);
     void closeInput();
     // Waits at most `limit` for the end; terminates the child when it has
     // not ended by then. The exit code, or -1 when it had to be terminated.
@@ -129,6 +131,29 @@ class Child {
 // returned either way; a test failure tells when it did not get to hold.
 std::unique_ptr<Child> startHolding(const std::string &program, std::vector<std::string> arguments,
                                     std::string *printed, milliseconds limit = kPatience);
+
+// A client program started with `arguments` followed by "serve" (the
+// probe's command to run further commands from its input, one a line),
+// keeping its library loaded while a test talks to it. Its input is closed
+// when the session goes, and it is given kPatience to end by itself.
+class Session {
+  public:
+    explicit Session(const std::string &program, std::vector<std::string> arguments = {});
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // What the program printed before it began to serve.
+    const std::string &started() const { return started_; }
+    // Sends one command and gives the one line it answers; a test failure
+    // when no line comes within kPatience.
+    std::string ask(const std::string &command);
+    uint32_t processId() const { return child_->processId(); }
+
+  private:
+    std::unique_ptr<Child> child_;
+    std::string started_;
+};
 
 // Runs a program to its end (at most `limit`, then it is terminated) and
 // gives what it wrote; *exitCode gets its exit code or -1.
