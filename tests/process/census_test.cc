@@ -62,7 +62,7 @@ TEST_F(Census, TheTaskListNamesRealProcesses) {
         {k15, sleepers.start(k15)},
         {kLong, sleepers.start(kLong)},
         {archive + ".tar", sleepers.start(archive + ".tar.gz")},
-        {kScript, sleepers.startScript(kScript + ".sh", "while :; do sleep 1; done")},
+        {kScript, sleepers.startScript(kScript + ".sh", "read line < \"$0.fifo\"")},
     };
     // The recount sees every process, however many run.
     const std::string counted = probe({"refresh", "dump"});

@@ -60,6 +60,8 @@ class Sleepers {
     void stop(pid_t pid);
     // A file in the directory, for scripts the test writes.
     std::string path(const std::string &fileName) const { return directory_ + "/" + fileName; }
+    // A shell script of `body`, started by its #! line; "$0.fifo" is a FIFO
+    // nobody writes, for a body that must wait without forking.
     pid_t startScript(const std::string &fileName, const std::string &body);
 
   private:
