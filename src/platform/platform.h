@@ -61,7 +61,8 @@ int64_t currentTime();
 // same directory, reach the disk and are then renamed over the old one, which
 // lends its ownership and mode (never world-writable). False, with the old
 // file untouched, when any step fails; `error` then holds the system's error
-// number when there is room for it.
+// number when there is room for it. Temporaries that savers killed halfway
+// left beside the file are removed.
 bool replaceFile(const char *path, const char *data, size_t size, int *error);
 
 // ---- Processes and windows -------------------------------------------------

@@ -218,6 +218,9 @@ int churn(int argc, char **argv) {
         e.name = name;
         entries.push_back(e);
     }
+    // Puts back what an earlier client killed between a deletion and its
+    // addition left out, so that at most one entry is ever missing.
+    for (const Entry &e : entries) addOneProcess(e.name.c_str(), e.minimum, e.permit, e.a, e.b);
     std::printf("churning\n");
     for (size_t round = 0;; ++round) {
         const Entry &e = entries[round % entries.size()];
