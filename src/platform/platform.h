@@ -29,8 +29,9 @@ using BuildRegion = void (*)(void *context, SharedRegion *region);
 // Creates the region `name` or opens it. When no process uses it (it is new,
 // or every earlier user has detached or died), zero-fills it and calls
 // `build` before any other process can see it; otherwise takes it unchanged.
-// The region is private to the calling user. False when it cannot be created,
-// opened or mapped; `region` is then left detached.
+// The region is private to the calling user: one that another user created,
+// or that others may open, is refused. False when it cannot be created,
+// opened or mapped, or is refused; `region` is then left detached.
 bool openRegion(const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build, void *context,
                 SharedRegion *region);
 
