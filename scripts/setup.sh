@@ -7,6 +7,10 @@ SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
 
 sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev)
+# The sanitizer builds use g++'s own runtimes; the fuzzers need clang and
+# its libFuzzer runtime; the tests of other users' access need setpriv.
+sorvik_packages+=(util-linux)
+sorvik_fuzz_packages=(clang libclang-rt-14-dev)
 
 sorvik_install_missing() {
   local missing=()
