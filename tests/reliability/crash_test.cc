@@ -280,5 +280,30 @@ TEST_F(Crashes, WhenEveryUserDiesAtOnceTheNextLoadStartsAfreshFromTheFile) {
     }
 }
 
+TEST_F(Crashes, AClientKilledWhileLoadingTheTableLeavesTheNextLoadAFreshOne) {
+    // Nobody else holds the region, so each victim builds it from the file
+    // and is killed at a random instant of that, or just after.
+    const std::vector<Entry> lists[2] = {entries(), {{test::uniqueName("other"), 3, 4, 5, 6}}};
+    for (int round = 0; round < 50; ++round) {
+        const std::string where = "round " + std::to_string(round + 1);
+        const std::vector<Entry> &list = lists[round % 2];
+        test::writeFile(test::kSiteConfig, configOf(list));
+        const pid_t victim = test::startProcess(test::kProbe, {"dump"});
+        usleep(static_cast<useconds_t>(random() % 3000));
+        test::stopProcess(victim);
+        const std::string out = test::probe({"dump"});
+        const Entry &e = list[0];
+        EXPECT_EQ(out.rfind("count " + std::to_string(list.size()) + "\n0|" + e.name + "|" + e.name + "|min=" +
+                                std::to_string(e.minimum) + "|permit=" + std::to_string(e.permit) +
+                                "|exe=0|active=0|a=" + std::to_string(e.a) + "|b=" + std::to_string(e.b) +
+                                "|preset=100|msg=|",
+                            0),
+                  0u)
+            << where << ":\n"
+            << out;
+        if (HasFailure()) break;
+    }
+}
+
 }  // namespace
 }  // namespace sorvik
