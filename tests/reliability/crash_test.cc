@@ -133,9 +133,14 @@ TEST_F(Crashes, ClientsKilledAtRandomInstantsLeaveTheTableWholeAndTheOthersGoing
         EXPECT_EQ(survivor.ask("msg " + name + " alive"), "msg " + name + " 1") << where;
         if (HasFailure()) break;
     }
-    // The table still takes changes.
+    // The table still takes changes, and that save leaves no temporary of
+    // the killed ones behind.
     EXPECT_EQ(survivor.ask("add " + test::uniqueName("after") + " 0 1 0 0"),
               "add " + test::uniqueName("after") + " 0");
+    const std::filesystem::path config(test::kSiteConfig);
+    for (const auto &item : std::filesystem::directory_iterator(config.parent_path()))
+        EXPECT_NE(item.path().filename().string().rfind(config.filename().string() + ".", 0), 0u)
+            << item.path() << " left behind";
     std::printf("[ figures  ] %d clients killed, %d of them holding the lock\n", kKills, killedHolding);
     RecordProperty("killed", kKills);
     RecordProperty("killedHoldingTheLock", killedHolding);
