@@ -100,9 +100,12 @@ std::string checkNamedCalls(const uint8_t *data, size_t size) {
                 if (index < 0) break;
                 recountOne(t, index, snapshot);
                 const ProStru &r = t->records[index];
-                const bool answers[3] = {canExecute(r), isExecuting(r), mustReExecute(r)};
-                if (answers[1] != (r.exeCount > 0)) return "isExecuting disagrees with exeCount";
-                (void)answers;
+                int32_t running = 0;
+                for (const Task &task : snapshot.tasks) running += compareNames(r.proName, task.taskName, sizeof r.proName) == 0;
+                if (r.exeCount != running) return "a recount disagrees with the snapshot";
+                if (canExecute(r) != (r.exeCount < r.permitExeCount) || isExecuting(r) != (r.exeCount > 0) ||
+                    mustReExecute(r) != (r.exeCount < r.minExeCount))
+                    return "an answer disagrees with the recounted record";
                 break;
             }
             case 5:

@@ -45,7 +45,7 @@ void expectRotationOf(const std::vector<Entry> &entries, const ProTable &table, 
     std::set<std::string> seen;
     for (int32_t i = 0; i < table.proCount; ++i) {
         const ProStru &r = table.records[i];
-        ASSERT_EQ(memchr(r.proName, '\0', sizeof r.proName) != nullptr, true) << where << ": record " << i;
+        ASSERT_NE(memchr(r.proName, 0, sizeof r.proName), nullptr) << where << ": record " << i << " unterminated";
         EXPECT_TRUE(seen.insert(r.proName).second) << where << ": " << r.proName << " twice";
         bool known = false;
         for (const Entry &e : entries) {

@@ -88,10 +88,10 @@ void worker(Run &run, int thread, Clock::time_point deadline) {
     const std::string text = "p" + std::to_string(getpid()) + "t" + std::to_string(thread);
     while (Clock::now() < deadline) {
         const std::string &name = names[random() % names.size()];
-        // Weighted towards the short calls; the administration saves the file
-        // with every change, which costs a flush to disk.
         // Thread 0 only takes and gives back slots, as fast as it can, so
-        // that logins and logouts of several processes overlap often.
+        // that logins and logouts of several processes overlap often. The
+        // others lean towards the short calls: the administration saves the
+        // file with every change, which costs a flush to disk.
         switch (thread == 0 ? 0 : kMix[random() % sizeof kMix]) {
             case 0: {  // take a slot, hold it a while, give it back
                 const size_t which = random() % run.slots.size();
