@@ -13,6 +13,10 @@ sorvik_windows_packages=(cmake make googletest g++-mingw-w64-x86-64-posix g++-mi
 
 # The benchmarks (scripts/bench.sh), built and smoke-tested with the rest.
 sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps)
+# The sanitizer builds use g++'s own runtimes; the fuzzers need clang and
+# its libFuzzer runtime; the tests of other users' access need setpriv.
+sorvik_packages+=(util-linux)
+sorvik_fuzz_packages=(clang libclang-rt-14-dev)
 
 sorvik_install_missing() {
   local missing=()

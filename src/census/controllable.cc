@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "census/folded_names.h"
 #include "table/accessors.h"
 #include "table/names.h"
 
@@ -34,33 +35,9 @@ void attachWindow(void *context, uint32_t window, uint32_t ownerProcessId, bool 
     }
 }
 
-// Names hashed and compared as the library compares them, A-Z folded, so
-// that the views need no folded copy.
-struct FoldedHash {
-    size_t operator()(std::string_view name) const {
-        size_t hash = 14695981039346656037u;  // FNV-1a
-        for (char c : name) hash = (hash ^ foldCase(static_cast<unsigned char>(c))) * 1099511628211u;
-        return hash;
-    }
-};
-struct FoldedEqual {
-    bool operator()(std::string_view a, std::string_view b) const {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i]))) return false;
-        return true;
-    }
-};
-using NameSet = std::unordered_set<std::string_view, FoldedHash, FoldedEqual>;
-
-std::string_view fieldView(const char *field, size_t width) {
-    const void *end = std::memchr(field, '\0', width);
-    return std::string_view(field, end ? static_cast<size_t>(static_cast<const char *>(end) - field) : width);
-}
-
 // The baseNames of the records in use, viewed in the locked table. False
 // when there was no memory for the set.
-bool tableBaseNames(const ProTable *table, NameSet *names) {
+bool tableBaseNames(const ProTable *table, FoldedNameSet *names) {
     try {
         const int32_t records = recordsInUse(table);
         names->reserve(static_cast<size_t>(records));
@@ -82,7 +59,7 @@ int32_t keepControllable(const ProTable *table, TaskSnapshot *snapshot, _TASK_LI
     // Runs under the table lock: one hash lookup per task, not a walk of the
     // table per task (bench/: 2000 tasks against 350 records took
     // milliseconds). Without memory for the set, the walk it is.
-    NameSet names;
+    FoldedNameSet names;
     if (tableBaseNames(table, &names))
         std::erase_if(tasks, [&names](const Task &task) {
             return !names.contains(fieldView(task.taskName, sizeof task.taskName));

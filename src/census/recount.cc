@@ -1,22 +1,12 @@
 #include "census/recount.h"
 
 #include <new>
-#include <string>
-#include <unordered_map>
 
+#include "census/folded_names.h"
 #include "table/accessors.h"
 #include "table/names.h"
 
 namespace sorvik {
-namespace {
-
-std::string folded(const char *name, size_t width) {
-    std::string key;
-    for (size_t i = 0; i < width && name[i] != '\0'; ++i) key.push_back(static_cast<char>(foldCase(static_cast<unsigned char>(name[i]))));
-    return key;
-}
-
-}  // namespace
 
 void recountOne(ProTable *table, int32_t index, const TaskSnapshot &snapshot) {
     ProStru &record = table->records[index];
@@ -28,19 +18,20 @@ void recountOne(ProTable *table, int32_t index, const TaskSnapshot &snapshot) {
 }
 
 int32_t recountAll(ProTable *table, const TaskSnapshot &snapshot) {
-    // Each name is folded once and counted through a hash table, so the cost
-    // is one pass over the tasks and one over the records. Every count is
-    // made before any is stored, so running out of memory changes nothing.
+    // Each name is hashed once, folded where it lies, and counted through a
+    // hash table, so the cost is one pass over the tasks and one over the
+    // records. Every count is made before any is stored, so running out of
+    // memory changes nothing.
     const int32_t records = recordsInUse(table);
     int32_t copies[kMaxRecords];
     try {
-        std::unordered_map<std::string, int32_t> running;
+        FoldedNameCounts running;
         running.reserve(snapshot.tasks.size());
-        for (const Task &task : snapshot.tasks) ++running[folded(task.taskName, sizeof task.taskName)];
+        for (const Task &task : snapshot.tasks) ++running[fieldView(task.taskName, sizeof task.taskName)];
         for (int32_t i = 0; i < records; ++i) {
             const ProStru &record = table->records[i];
             const char *base = recordBaseName(&record);
-            const auto found = running.find(folded(base, sizeof record.proName - static_cast<size_t>(base - record.proName)));
+            const auto found = running.find(fieldView(base, sizeof record.proName - static_cast<size_t>(base - record.proName)));
             copies[i] = found == running.end() ? 0 : found->second;
         }
     } catch (const std::bad_alloc &) {

@@ -29,8 +29,9 @@ using BuildRegion = void (*)(void *context, SharedRegion *region);
 // Creates the region `name` or opens it. When no process uses it (it is new,
 // or every earlier user has detached or died), zero-fills it and calls
 // `build` before any other process can see it; otherwise takes it unchanged.
-// The region is private to the calling user. False when it cannot be created,
-// opened or mapped; `region` is then left detached.
+// The region is private to the calling user: one that another user created,
+// or that others may open, is refused. False when it cannot be created,
+// opened or mapped, or is refused; `region` is then left detached.
 bool openRegion(const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build, void *context,
                 SharedRegion *region);
 
@@ -61,7 +62,8 @@ int64_t currentTime();
 // same directory, reach the disk and are then renamed over the old one, which
 // lends its ownership and mode (never world-writable). False, with the old
 // file untouched, when any step fails; `error` then holds the system's error
-// number when there is room for it.
+// number when there is room for it. Temporaries that savers killed halfway
+// left beside the file are removed.
 bool replaceFile(const char *path, const char *data, size_t size, int *error);
 
 // Leaves `error`, a number replaceFile gave, in the C library's errno for the

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "table/accessors.h"
 
 namespace sorvik {
 namespace {
@@ -64,7 +65,10 @@ void parseConfig(const char *text, size_t size, ProTable *table) {
     while (count < kMaxRecords) {
         const char *name;
         size_t length;
-        if (!scan.word(&name, &length) || length >= sizeof(ProStru::proName)) break;
+        // A NUL byte would end the stored name early, leaving a record that
+        // saves as something else (an empty name shifts every value).
+        if (!scan.word(&name, &length) || length >= sizeof(ProStru::proName) || std::memchr(name, '\0', length))
+            break;
         int32_t minimum, permit, paramA, paramB = 0;
         if (!scan.number(&minimum) || !scan.number(&permit) || !scan.number(&paramA)) break;
         // The fifth value is optional: whatever stands there instead begins
@@ -83,10 +87,12 @@ void parseConfig(const char *text, size_t size, ProTable *table) {
 }
 
 std::string formatConfig(const ProTable &table) {
+    // The count as a bound: clients can write any proCount into the table.
+    const int32_t records = recordsInUse(&table);
     std::string text;
-    text.reserve(static_cast<size_t>(table.proCount) * 48);
+    text.reserve(static_cast<size_t>(records) * 48);
     char line[sizeof(ProStru::proName) + 64];
-    for (int32_t i = 0; i < table.proCount && i < kMaxRecords; ++i) {
+    for (int32_t i = 0; i < records; ++i) {
         const ProStru &r = table.records[i];
         const int length = std::snprintf(line, sizeof line, "%.*s    %d\t%d   %d   %d\r\n",
                                          static_cast<int>(strnlen(r.proName, sizeof r.proName)), r.proName,

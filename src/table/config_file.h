@@ -12,8 +12,8 @@ namespace sorvik {
 // Reads entries of a name and four or five whole numbers, separated by any
 // white space, into slots 0 onward of a table that holds its defaults, and
 // sets proCount. Reading ends quietly at the first entry with fewer than four
-// values, at a name too long for proName (over 99 characters), or after the
-// 350th entry; what came before stays loaded.
+// values, at a name too long for proName (over 99 characters) or holding a
+// NUL byte, or after the 350th entry; what came before stays loaded.
 void parseConfig(const char *text, size_t size, ProTable *table);
 
 // The text saveTable writes: one line a record in table order,

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -78,6 +79,10 @@ TEST(ConfigReader, ReadsEntriesWhateverTheLayout) {
         {"a name of 99 characters is kept", std::string(99, 'n') + " 1 2 3 4", {{std::string(99, 'n'), 1, 2, 3, 4}}},
         {"a name of 100 characters ends the load", "a 1 2 3 4 " + std::string(100, 'n') + " 1 2 3 4 b 1 2 3 4",
          {{"a", 1, 2, 3, 4}}},
+        {"a name beginning with a NUL byte ends the load", "a 1 2 3 4 " + std::string("\0b 1 2 3 4 c 1 2 3 4", 20),
+         {{"a", 1, 2, 3, 4}}},
+        {"a name holding a NUL byte ends the load", "a 1 2 3 4 " + std::string("b\0c 1 2 3 4", 12),
+         {{"a", 1, 2, 3, 4}}},
     };
     for (const Case &c : cases) EXPECT_EQ(parse(c.text), c.expected) << c.what;
 }
@@ -132,6 +137,26 @@ TEST(ConfigWriter, WhatIsWrittenReadsBackTheSame) {
         {"viewer", 1, 2, -1, 0}, {"d:\\tools\\editor", 0, 3, 5, 7}, {"x", INT32_MIN, INT32_MAX, -7, 9}};
     const std::string text = formatConfig(*tableOf(entries));
     EXPECT_EQ(parse(text), entries);
+}
+
+TEST(ConfigWriter, AProCountOutOfRangeWritesTheSlotsThereAre) {
+    // A client can write any proCount through the pointers it is handed; a
+    // save must still neither fail nor throw out of the library.
+    const std::string one = "viewer    1\t2   -1   0\r\n";
+    const struct {
+        int32_t proCount;
+        size_t lines;
+    } cases[] = {{-1, 0}, {INT32_MIN, 0}, {kMaxRecords + 1, kMaxRecords}, {INT32_MAX, kMaxRecords}};
+    for (const auto &c : cases) {
+        auto table = tableOf({{"viewer", 1, 2, -1, 0}});
+        table->proCount = c.proCount;
+        std::string text;
+        ASSERT_NO_THROW(text = formatConfig(*table)) << c.proCount;
+        EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), c.lines) << c.proCount;
+        if (c.lines > 0) {
+            EXPECT_EQ(text.substr(0, one.size()), one);
+        }
+    }
 }
 
 // Reading and writing the text run everywhere; saving the file is the

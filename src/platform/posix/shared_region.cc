@@ -48,8 +48,17 @@ int flockRetrying(int fd, int operation) {
     return result;
 }
 
+// Opens or creates the object, refusing one that another user made first or
+// that others may use: its contents would reach this user's processes.
 int openShared(const std::string &name) {
-    return shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // Gives the object at least `bytes`; a shorter one is grown with zeros.

@@ -52,6 +52,23 @@ HANDLE createTemporary(const std::string &path, DWORD attributes, std::string *t
     return INVALID_HANDLE_VALUE;
 }
 
+// Removes the temporaries that savers killed halfway left beside the file.
+// A live saver holds its temporary open without delete sharing until it is
+// written, so deleting it fails; the moment between its close and its move
+// is covered by the table lock, under which every save runs.
+void removeAbandonedTemporaries(const std::string &path) {
+    WIN32_FIND_DATAA found;
+    const std::string pattern = path + ".*.tmp";
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    const size_t slash = path.find_last_of("\\/");
+    const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((directory + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 void setErrno(int error) {
@@ -89,6 +106,7 @@ bool replaceFile(const char *path, const char *data, size_t size, int *error) {
     const DWORD attributes =
         old == INVALID_FILE_ATTRIBUTES || (old & kKeptAttributes) == 0 ? FILE_ATTRIBUTE_NORMAL : old & kKeptAttributes;
 
+    removeAbandonedTemporaries(target);
     std::string temporary;
     HANDLE file = createTemporary(target, attributes, &temporary);
     if (file == INVALID_HANDLE_VALUE) {

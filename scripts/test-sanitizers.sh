@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the tree twice more, under AddressSanitizer with
+# UndefinedBehaviorSanitizer (build-asan/) and under ThreadSanitizer
+# (build-tsan/), and runs the whole test suite in each. Called by test.sh.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+sorvik_install_missing "${sorvik_packages[@]}"
+
+# Any report ends the process at once with a failure, in every process the
+# tests start (the probe, the stress client and forked children included).
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:abort_on_error=1
+
+for variant in "asan address,undefined" "tsan thread"; do
+  set -- $variant
+  build=$SORVIK_ROOT/build-$1
+  echo "== the test suite under -fsanitize=$2 ($build)"
+  cmake -S "$SORVIK_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_SANITIZE="$2" \
+    -DSORVIK_BUILD_BENCHMARKS=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc)" >/dev/null
+  # The packaging tests rebuild the project from scratch and the benchmark
+  # smoke runs measure nothing: the plain build covers both.
+  ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -E '^(packaging_|bench_)'
+
+done

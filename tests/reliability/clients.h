@@ -1,0 +1,25 @@
+// Client processes of the test site's library for the reliability tests.
+#ifndef SORVIK_TESTS_RELIABILITY_CLIENTS_H
+#define SORVIK_TESTS_RELIABILITY_CLIENTS_H
+
+#include <string>
+#include <vector>
+
+#include "support/scratch.h"
+#include "table/table.h"
+
+namespace sorvik::test {
+
+extern const std::string kStressClient;
+extern const std::string kTestSiteLibrary;
+
+// The test site, for a Client of the test's own on the library's region.
+Site testSite();
+
+// Starts the stress client with `args`; its standard output comes back
+// through the Child's pipe, its standard input is empty.
+Child startClient(const std::vector<std::string> &args);
+
+}  // namespace sorvik::test
+
+#endif
