@@ -283,7 +283,8 @@ void visitScreen(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool hav
     int count = 0;
     if (list.reply && list.reply->type == XCB_ATOM_WINDOW && list.reply->format == 32) {
         windows = static_cast<const xcb_window_t *>(x.getPropertyValue(list.reply));
-        count = x.getPropertyValueLength(list.reply);
+        // The value's length is counted in bytes; value_len counts windows.
+        count = static_cast<int>(list.reply->value_len);
     } else if (tree.reply) {
         windows = x.queryTreeChildren(tree.reply);
         count = x.queryTreeChildrenLength(tree.reply);
