@@ -2,9 +2,13 @@
 #ifndef SORVIK_TESTS_RELIABILITY_CLIENTS_H
 #define SORVIK_TESTS_RELIABILITY_CLIENTS_H
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/probe_session.h"
 #include "support/scratch.h"
 #include "table/table.h"
 
@@ -19,6 +23,19 @@ Site testSite();
 // Starts the stress client with `args`; its standard output comes back
 // through the Child's pipe, its standard input is empty.
 Child startClient(const std::vector<std::string> &args);
+
+// A test on the test site's region, which starts afresh, with a Client of
+// its own that watches the table; the region and the file go afterwards.
+class OnTestSite : public ::testing::Test {
+  protected:
+    void SetUp() override { removeRegion(kSiteRegion); }
+    void TearDown() override {
+        detach(&observer);
+        removeRegion(kSiteRegion);
+        std::remove(kSiteConfig.c_str());
+    }
+    Client observer;
+};
 
 }  // namespace sorvik::test
 

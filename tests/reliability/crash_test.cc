@@ -72,14 +72,8 @@ void expectWholeFile(const std::vector<Entry> &entries, const std::string &where
     expectRotationOf(entries, read, where + ", in the file", churners);
 }
 
-class Crashes : public ::testing::Test {
+class Crashes : public test::OnTestSite {
   protected:
-    void SetUp() override { test::removeRegion(test::kSiteRegion); }
-    void TearDown() override {
-        detach(&observer);
-        test::removeRegion(test::kSiteRegion);
-        std::remove(test::kSiteConfig.c_str());
-    }
     std::vector<Entry> entries() const {
         return {{test::uniqueName("rota"), 1, 2, -1, 0},
                 {test::uniqueName("rotb"), 0, 3, 5, 7},
@@ -94,7 +88,23 @@ class Crashes : public ::testing::Test {
                            std::to_string(e.a) + ":" + std::to_string(e.b));
         return args;
     }
-    Client observer;
+    // Takes the lock as a call does and checks the table in it with
+    // `check`, counting the kills that left the lock held and, of those, the
+    // ones that left a change to roll back. Fails when the lock cannot be had.
+    template <typename Check>
+    void inspectLocked(const std::string &where, int *killedHolding, int *rolledBack, Check check) {
+        ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(10), [&] {
+            const platform::LockResult got = platform::lockRegion(&observer.region);
+            ASSERT_NE(got, platform::LockResult::failed);
+            if (got == platform::LockResult::ownerDied) {
+                ++*killedHolding;
+                if (observer.journal->pending) ++*rolledBack;
+                repairAfterDeath(&observer);
+            }
+            check();
+            platform::unlockRegion(&observer.region);
+        })) << where << ": the lock could not be had";
+    }
     std::mt19937 random{std::random_device{}()};
 };
 
@@ -118,16 +128,9 @@ TEST_F(Crashes, ClientsKilledAtRandomInstantsLeaveTheTableWholeAndTheOthersGoing
         ::kill(victim.pid, SIGKILL);
         test::waitChild(&victim);
 
-        ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(10), [&] {
-            const platform::LockResult got = platform::lockRegion(&observer.region);
-            ASSERT_NE(got, platform::LockResult::failed);
-            if (got == platform::LockResult::ownerDied) {
-                ++killedHolding;
-                repairAfterDeath(&observer);
-            }
-            expectRotationOf(list, *observer.table, where, 1);
-            platform::unlockRegion(&observer.region);
-        })) << where << ": the lock could not be had";
+        int rolledBack = 0;
+        inspectLocked(where, &killedHolding, &rolledBack, [&] { expectRotationOf(list, *observer.table, where, 1); });
+        if (HasFatalFailure()) return;
         expectWholeFile(list, where, 1);
         const std::string name = list[static_cast<size_t>(kill) % list.size()].name;
         EXPECT_EQ(survivor.ask("msg " + name + " alive"), "msg " + name + " 1") << where;
@@ -198,17 +201,7 @@ TEST_F(Crashes, ChangesOfAFullTableCutShortByDeathAreRolledBack) {
         ASSERT_TRUE(test::readLine(changer, &line));
         usleep(static_cast<useconds_t>(random() % 3000));
         test::killChild(&changer);
-        ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(10), [&] {
-            const platform::LockResult got = platform::lockRegion(&observer.region);
-            ASSERT_NE(got, platform::LockResult::failed);
-            if (got == platform::LockResult::ownerDied && observer.journal->pending) ++rolledBack;
-            if (got == platform::LockResult::ownerDied) {
-                ++killedHolding;
-                repairAfterDeath(&observer);
-            }
-            expectRotationOf(list, *observer.table, where, 1);
-            platform::unlockRegion(&observer.region);
-        })) << where << ": the lock could not be had";
+        inspectLocked(where, &killedHolding, &rolledBack, [&] { expectRotationOf(list, *observer.table, where, 1); });
         if (HasFailure()) break;
     }
     std::printf("[ figures  ] %d changers killed, %d holding the lock, %d changes cut short rolled back\n", kChangerKills,

@@ -43,16 +43,9 @@ bool parseResult(const std::string &line, Result *result) {
     return true;
 }
 
-class Load : public ::testing::Test {
+class Load : public test::OnTestSite {
   protected:
-    void SetUp() override { test::removeRegion(test::kSiteRegion); }
-    void TearDown() override {
-        detach(&observer);
-        test::removeRegion(test::kSiteRegion);
-        std::remove(test::kSiteConfig.c_str());
-    }
     test::ScratchSite scratch;  // for the board file
-    Client observer;
 };
 
 TEST_F(Load, ManyProcessesAndThreadsLoseNoUpdateAndNeverHoldMoreThanPermitted) {
