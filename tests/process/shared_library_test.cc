@@ -13,6 +13,7 @@ namespace {
 
 using test::kSiteConfig;
 using test::kSiteRegion;
+using test::kSiteRunDir;
 using test::probe;
 using test::ProbeSession;
 
@@ -21,11 +22,11 @@ bool holds(const std::string &text, const std::string &part) { return text.find(
 class SharedLibrary : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(kSiteRegion);
+        test::removeRegion(kSiteRunDir, kSiteRegion);
         test::writeFile(kSiteConfig, "viewer 1 2 -1 0\nd:\\tools\\editor 0 3 5 7\n");
     }
     void TearDown() override {
-        test::removeRegion(kSiteRegion);
+        test::removeRegion(kSiteRunDir, kSiteRegion);
         std::remove(kSiteConfig.c_str());
     }
 };
@@ -69,7 +70,7 @@ TEST_F(SharedLibrary, AProcessKilledHoldingTheLockDoesNotBlockTheNextCaller) {
     // client of its own on the test site's region, and is killed inside it.
     test::Child holder = test::forkChild([](int out) {
         Client c;
-        const Site site{kSiteConfig.c_str(), kSiteRegion.c_str()};
+        const Site site{kSiteConfig.c_str(), kSiteRegion.c_str(), kSiteRunDir.c_str()};
         if (!attach(&c, site)) return 1;
         TableLock lock(&c);
         test::sendLine(out, "locked");

@@ -87,12 +87,12 @@ TEST(Permissions, ASaveKeepsTheOldModeButNeverLetsEveryoneWrite) {
 class OtherUser : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         char pattern[] = "/tmp/sorvik-other-XXXXXX";
         directory = mkdtemp(pattern);
     }
     void TearDown() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::remove(test::kSiteConfig.c_str());
         std::error_code ignored;
         std::filesystem::remove_all(directory, ignored);

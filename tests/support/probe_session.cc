@@ -16,6 +16,7 @@ namespace sorvik::test {
 const std::string kProbe = SORVIK_PROBE;
 const std::string kSiteConfig = SORVIK_TEST_SITE_CONFIG;
 const std::string kSiteRegion = SORVIK_TEST_SITE_REGION;
+const std::string kSiteRunDir = SORVIK_TEST_SITE_RUN_DIR;
 namespace {
 const std::string kSleeper = SORVIK_SLEEPER;
 }

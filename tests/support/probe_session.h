@@ -14,6 +14,7 @@ namespace sorvik::test {
 extern const std::string kProbe;
 extern const std::string kSiteConfig;
 extern const std::string kSiteRegion;
+extern const std::string kSiteRunDir;
 
 // `base` made unique to this test process, keeping its length when it can,
 // so that concurrent test runs never count each other's processes.

@@ -71,11 +71,11 @@ std::string describe(const std::vector<std::string> &args, const Outcome &o) {
 class Sorvikctl : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         writeConfig(report + " 1 2 -1 0\n" + viewer + " 0 1 0 0\n");
     }
     void TearDown() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::filesystem::remove_all(test::kSiteConfig);
     }
     static void writeConfig(const std::string &text) { test::writeFile(test::kSiteConfig, text); }
@@ -106,7 +106,7 @@ TEST_F(Sorvikctl, ListShowsTheTableWithRecountedCopiesAndLivenessAges) {
             << afterReset;
     }
     writeConfig("");
-    test::removeRegion(test::kSiteRegion);
+    test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
     EXPECT_EQ(ctl({"list"}).out, "the table holds no records\n");
 }
 
