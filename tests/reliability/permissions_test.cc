@@ -84,6 +84,7 @@ class SiteGroup : public ::testing::Test {
         ASSERT_EQ(mkdir((kSite + "/bin").c_str(), 0755), 0);
         fs::copy_file(test::kProbe, kSite + "/bin/sorvik_probe");
         fs::copy_file(kLibrary, kSite + "/bin/libsorvik.so.1");
+        fs::copy_file(kCtl, kSite + "/bin/sorvikctl");
         writeConfig(name + " 0 1 0 0\n");
     }
     void TearDown() override {
@@ -155,6 +156,7 @@ class SiteGroup : public ::testing::Test {
     const std::string kSite = SORVIK_GROUP_SITE_DIR;
     const std::string kRegion = SORVIK_GROUP_SITE_REGION;
     const std::string kLibrary = SORVIK_GROUP_SITE_LIBRARY;
+    const std::string kCtl = SORVIKCTL_GROUP_SITE;
     unsigned group = 0, memberA = 0, memberB = 0, outsider = 0;
     std::string name;
     std::vector<std::string> planted;
@@ -203,6 +205,14 @@ TEST_F(SiteGroup, AnOutsiderCanNeitherCreateNorOpenNorBlockTheTable) {
         EXPECT_NE(statusAs(outsider, {"/usr/bin/flock", "-n", object(suffix), "true"}), 0) << "locked " << suffix;
     }
     EXPECT_NE(statusAs(outsider, {"/usr/bin/touch", kSite + "/run/" + kRegion + ".planted"}), 0);
+    int status = -1;
+    const std::string said = test::runProgram(
+        as(outsider, false,
+           {"/bin/sh", "-c", "LD_LIBRARY_PATH=\"$0\" \"$0/sorvikctl\" delete \"$1\" 2>&1", kSite + "/bin", name}),
+        &status);
+    EXPECT_EQ(status, 69) << said;
+    EXPECT_EQ(said, "sorvikctl: cannot open the shared table in " + kSite + "/run: permission denied; add the user to "
+                    "the group " + std::to_string(group) + " (and log in again)\n");
 
     // The members' table and file are as they were, and its lock is free.
     EXPECT_EQ(a.ask("login " + name), "login " + name + " 1");

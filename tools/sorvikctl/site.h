@@ -7,6 +7,10 @@
 namespace sorvikctl {
 
 extern const char *const kConfigPath;
+// The directory that holds the shared region, and the tmpfiles.d snippet
+// that makes it (empty for a build whose directory the build makes).
+extern const char *const kRunDir;
+extern const char *const kTmpfilesConf;
 
 }  // namespace sorvikctl
 
