@@ -39,7 +39,7 @@ bool writableByOthers() {
 }
 
 std::string createDirectory() {
-    if (*kTmpfilesConf) return "as root, run: systemd-tmpfiles --create " + std::string(kTmpfilesConf);
+    if (*kMakeRunDir) return "as root, run: " + std::string(kMakeRunDir);
     return "create it";
 }
 
@@ -55,7 +55,7 @@ std::string diagnosis(int error) {
     case ELOOP:
         return "the directory, or an object in it, is a symbolic link or not what it should be; as root, remove "
                "it and run this command again" +
-               (*kTmpfilesConf ? " (" + createDirectory() + " first)" : std::string());
+               (*kMakeRunDir ? " (" + createDirectory() + " first)" : std::string());
     case EPERM:
         if (writableByOthers()) return "users outside its group may write the directory; as root, run: chmod o-w " + std::string(kRunDir);
         return "an object in it is open to users outside the directory's group; when no program uses the table, "
