@@ -52,12 +52,14 @@ ScratchSite::ScratchSite() {
     directory = mkdtemp(pattern);
     configPath = directory + "/Sorvik.sys";
     regionName = "sorvik_t" + std::to_string(getpid()) + "_" + std::to_string(serial);
-    runDirectory = directory + "/run";
-    mkdir(runDirectory.c_str(), 0755);
+    char runPattern[] = "/tmp/sorvik-run-XXXXXX";
+    runDirectory = mkdtemp(runPattern);
+    chmod(runDirectory.c_str(), 0755);
 }
 
 ScratchSite::~ScratchSite() {
     std::error_code ignored;
+    std::filesystem::remove_all(runDirectory, ignored);
     std::filesystem::remove_all(directory, ignored);
 }
 

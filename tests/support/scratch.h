@@ -15,8 +15,8 @@
 
 namespace sorvik::test {
 
-// A region name and a directory unique to this process and call, the run
-// directory inside it; both are removed when the ScratchSite goes.
+// A region name, a directory and a run directory unique to this process and
+// call; all are removed when the ScratchSite goes.
 struct ScratchSite {
     ScratchSite();
     ~ScratchSite();

@@ -94,31 +94,32 @@ TEST_F(RegionFiles, ObjectsTakeTheDirectorysGroupEvenWithoutTheSetgidBit) {
 TEST_F(RegionFiles, ARunDirectoryThatIsMissingOrOpenToOthersIsRefused) {
     struct Case {
         const char *what;
-        void (*prepare)(const std::string &runDirectory);
+        void (*prepare)(const test::ScratchSite &site);
         int errors[2];  // the error the attach gives, either of two
     };
     const Case cases[] = {
-        {"missing", [](const std::string &d) { rmdir(d.c_str()); }, {ENOENT, ENOENT}},
+        {"missing", [](const test::ScratchSite &s) { rmdir(s.runDirectory.c_str()); }, {ENOENT, ENOENT}},
         {"a symbolic link to a directory",
-         [](const std::string &d) {
-             rmdir(d.c_str());
-             mkdir((d + ".real").c_str(), 0755);
-             symlink((d + ".real").c_str(), d.c_str());
+         [](const test::ScratchSite &s) {
+             rmdir(s.runDirectory.c_str());
+             mkdir((s.directory + "/real").c_str(), 0755);
+             symlink((s.directory + "/real").c_str(), s.runDirectory.c_str());
          },
          {ELOOP, ENOTDIR}},
         {"a regular file",
-         [](const std::string &d) {
-             rmdir(d.c_str());
-             close(open(d.c_str(), O_CREAT | O_WRONLY, 0644));
+         [](const test::ScratchSite &s) {
+             rmdir(s.runDirectory.c_str());
+             close(open(s.runDirectory.c_str(), O_CREAT | O_WRONLY, 0644));
          },
          {ENOTDIR, ENOTDIR}},
-        {"writable by everyone", [](const std::string &d) { chmod(d.c_str(), 0777); }, {EPERM, EPERM}},
-        {"writable by everyone, sticky", [](const std::string &d) { chmod(d.c_str(), 01777); }, {EPERM, EPERM}},
+        {"writable by everyone", [](const test::ScratchSite &s) { chmod(s.runDirectory.c_str(), 0777); }, {EPERM, EPERM}},
+        {"writable by everyone, sticky", [](const test::ScratchSite &s) { chmod(s.runDirectory.c_str(), 01777); },
+         {EPERM, EPERM}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         test::ScratchSite site;
-        c.prepare(site.runDirectory);
+        c.prepare(site);
         Client client;
         EXPECT_FALSE(attach(&client, site.site()));
         EXPECT_EQ(client.table, nullptr);
