@@ -32,8 +32,8 @@ int32_t findByBase(const ProTable *table, const char *name) { return findByBaseN
 // Runs `act` under the lock on the record that `find` gives for `name`,
 // recounted from a snapshot taken before the lock: the snapshot is slow and
 // the lock is never held across it. `act` gets -1 when no record matches,
-// and no snapshot is taken for a name that no record holds.
-// `detached` answers instead when there is no table.
+// and no snapshot is taken for a name that no record holds; `detached`
+// answers instead when this process has no table.
 template <typename Act>
 int32_t withRecountedRecord(const char *name, Finder find, int32_t (*detached)(), Act act) {
     Client *client = processClient();
