@@ -16,6 +16,17 @@ if(TARGET sorvikctl)
   install(FILES ${PROJECT_BINARY_DIR}/tools/sorvikctl/sorvikctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
+# The group and the run directory, in the forms systemd-sysusers and
+# systemd-tmpfiles apply; in lib/ under the prefix, as Debian keeps them.
+if(NOT WIN32)
+  set(SORVIK_SYSUSERS_CONF ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d/sorvik.conf)
+  set(SORVIK_TMPFILES_CONF ${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d/sorvik.conf)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/sysusers.conf.in ${PROJECT_BINARY_DIR}/sysusers.d/sorvik.conf @ONLY)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/tmpfiles.conf.in ${PROJECT_BINARY_DIR}/tmpfiles.d/sorvik.conf @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/sysusers.d/sorvik.conf DESTINATION lib/sysusers.d)
+  install(FILES ${PROJECT_BINARY_DIR}/tmpfiles.d/sorvik.conf DESTINATION lib/tmpfiles.d)
+endif()
+
 # find_package(Sorvik) gives Sorvik::sorvik.
 install(EXPORT SorvikTargets NAMESPACE Sorvik:: DESTINATION ${SORVIK_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/SorvikConfig.cmake.in

@@ -4,7 +4,15 @@
  *
  * Every call is serialised against every other call of every process by
  * one inter-process lock. Names are NUL-terminated 8-bit strings; they are
- * compared with the letters A-Z folded to a-z and every other byte as is. */
+ * compared with the letters A-Z folded to a-z and every other byte as is.
+ *
+ * A process that could not get the table when the library loaded (on Linux:
+ * its user is not in the run directory's group, the directory is missing,
+ * or the table's files do not check out while others use them) is answered
+ * as if the library had not loaded: the three questions, processLogIn and
+ * processLogOut answer 0; the administration calls change nothing and answer
+ * 2 with errno telling why; the accessors and lists answer as for an empty
+ * table; processActive, processMsg and processMsgReset answer 1. */
 #ifndef SORVIK_H
 #define SORVIK_H
 

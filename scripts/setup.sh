@@ -16,6 +16,9 @@ sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps)
 # The sanitizer builds use g++'s own runtimes; the fuzzers need clang and
 # its libFuzzer runtime; the tests of other users' access need setpriv.
 sorvik_packages+=(util-linux)
+# The packaging test applies the package's sysusers.d and tmpfiles.d snippets
+# to a root of its own with systemd's tools.
+sorvik_packages+=(systemd)
 sorvik_fuzz_packages=(clang libclang-rt-14-dev)
 
 sorvik_install_missing() {

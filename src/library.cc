@@ -17,23 +17,36 @@ Client gClient;
 
 using Finder = int32_t (*)(const ProTable *table, const char *name);
 
+// A process without the table answers as one whose library could not be
+// loaded, never as an empty table that lets everything run: no to every
+// question, no slot, and no change, with errno telling why.
+int32_t no() { return 0; }
+
+int32_t noChange() {
+    if (processClient()->attachError != 0) platform::setErrno(processClient()->attachError);
+    return kNoRecord;
+}
+
 int32_t findByBase(const ProTable *table, const char *name) { return findByBaseName(table, name); }
 
 // Runs `act` under the lock on the record that `find` gives for `name`,
 // recounted from a snapshot taken before the lock: the snapshot is slow and
 // the lock is never held across it. `act` gets -1 when no record matches,
-// and no snapshot is taken for a name that no record holds.
+// and no snapshot is taken for a name that no record holds; `detached`
+// answers instead when this process has no table.
 template <typename Act>
-int32_t withRecountedRecord(const char *name, Finder find, Act act) {
+int32_t withRecountedRecord(const char *name, Finder find, int32_t (*detached)(), Act act) {
     Client *client = processClient();
     {
         TableLock lock(client);
+        if (!lock.table()) return detached();
         if (find(lock.table(), name) < 0) return act(client, lock.table(), -1);
     }
     TaskSnapshot snapshot;
     takeSnapshot(&snapshot);
     TableLock lock(client);
     ProTable *table = lock.table();
+    if (!table) return detached();
     const int32_t index = find(table, name);
     if (index >= 0) recountOne(table, index, snapshot);
     return act(client, table, index);
@@ -42,7 +55,7 @@ int32_t withRecountedRecord(const char *name, Finder find, Act act) {
 // One of the three questions: `answer` for the recounted first record whose
 // baseName is `name`, `unknown` when there is none.
 int32_t ask(const char *name, bool (*answer)(const ProStru &), int32_t unknown) {
-    return withRecountedRecord(name, findByBase, [&](Client *, ProTable *table, int32_t index) {
+    return withRecountedRecord(name, findByBase, no, [&](Client *, ProTable *table, int32_t index) {
         return index < 0 ? unknown : static_cast<int32_t>(answer(table->records[index]));
     });
 }
@@ -117,13 +130,13 @@ int32_t SORVIK_CALL RefreshAllSorvikStr(void) {
 int32_t SORVIK_CALL processLogIn(const char *name) {
     Client *client = processClient();
     TableLock lock(client);
-    return logIn(client, lock.table(), name);
+    return lock.table() ? logIn(client, lock.table(), name) : no();
 }
 
 int32_t SORVIK_CALL processLogOut(const char *name) {
     Client *client = processClient();
     TableLock lock(client);
-    return logOut(client, lock.table(), name);
+    return lock.table() ? logOut(client, lock.table(), name) : no();
 }
 
 int32_t SORVIK_CALL processCanExecute(const char *name) { return ask(name, canExecute, 1); }
@@ -135,19 +148,19 @@ int32_t SORVIK_CALL IsProcessMustReExecute(const char *name) { return ask(name, 
 int32_t SORVIK_CALL addOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount, int32_t userParamA,
                                   int32_t userParamB) {
     const RecordSettings settings{minExeCount, permitExeCount, userParamA, userParamB};
-    return withRecountedRecord(name, findByWholeName, [&](Client *client, ProTable *table, int32_t index) {
+    return withRecountedRecord(name, findByWholeName, noChange, [&](Client *client, ProTable *table, int32_t index) {
         return index < 0 ? appendRecord(client, table, name, settings) : updateRecord(client, table, index, settings);
     });
 }
 
 int32_t SORVIK_CALL ModifyOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount) {
-    return withRecountedRecord(name, findByBase, [&](Client *client, ProTable *table, int32_t index) {
+    return withRecountedRecord(name, findByBase, noChange, [&](Client *client, ProTable *table, int32_t index) {
         return index < 0 ? int32_t{kNoRecord} : changeLimits(client, table, index, minExeCount, permitExeCount);
     });
 }
 
 int32_t SORVIK_CALL DeleteOneProcess(const char *name) {
-    return withRecountedRecord(name, findByBase, [&](Client *client, ProTable *table, int32_t index) {
+    return withRecountedRecord(name, findByBase, noChange, [&](Client *client, ProTable *table, int32_t index) {
         return index < 0 ? int32_t{kNoRecord} : deleteRecord(client, table, index);
     });
 }

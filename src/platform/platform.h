@@ -29,11 +29,19 @@ using BuildRegion = void (*)(void *context, SharedRegion *region);
 // Creates the region `name` or opens it. When no process uses it (it is new,
 // or every earlier user has detached or died), zero-fills it and calls
 // `build` before any other process can see it; otherwise takes it unchanged.
-// The region is private to the calling user: one that another user created,
-// or that others may open, is refused. False when it cannot be created,
-// opened or mapped, or is refused; `region` is then left detached.
-bool openRegion(const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build, void *context,
-                SharedRegion *region);
+// On POSIX the region is two regular files in `directory`, which must exist
+// and must not be writable by others: whoever may write the directory shares
+// the table, and the library never creates it. Objects are made mode 0660 in
+// the directory's group; a symbolic link, anything but a regular file, or an
+// object others may open is refused. Objects that do not hold what this
+// library writes (their size, the lock's layout) are rebuilt when nobody uses
+// them and refused when somebody does. Windows keeps session-wide named
+// objects and ignores `directory`. False when the region cannot be created,
+// opened or mapped, or is refused; `region` is then left detached and
+// `error` holds the system's error number (on POSIX errno values, EUCLEAN
+// for objects in use that do not check out).
+bool openRegion(const char *directory, const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build,
+                void *context, SharedRegion *region, int *error);
 
 // Drops this process's attachment. The region lasts while another process
 // still holds it; once nobody does, the next openRegion builds it afresh.

@@ -43,8 +43,8 @@ void fillDefaults(ProTable *table, const uint8_t hostAddr[4]) {
 bool attach(Client *client, const Site &site) {
     *client = Client{};
     BuildContext context{site.configPath};
-    if (!platform::openRegion(site.regionName, sizeof(ProTable), sizeof(Journal), buildTable, &context,
-                              &client->region))
+    if (!platform::openRegion(site.runDirectory, site.regionName, sizeof(ProTable), sizeof(Journal), buildTable,
+                              &context, &client->region, &client->attachError))
         return false;
     client->table = static_cast<ProTable *>(client->region.table);
     client->journal = static_cast<Journal *>(client->region.journal);

@@ -21,11 +21,14 @@ struct ProTable {
 static_assert(sizeof(ProTable) == 53204, "ProTable is 53204 bytes");
 static_assert(offsetof(ProTable, records) == 4, "records follow proCount");
 
-// Where a library build keeps its state: the configuration file and the name
-// of the shared region. Fixed when the library is built.
+// Where a library build keeps its state: the configuration file, the name
+// of the shared region and the directory that holds the region (on POSIX;
+// its group is the set of users who share the table). Fixed when the library
+// is built.
 struct Site {
     const char *configPath;
     const char *regionName;
+    const char *runDirectory;
 };
 
 // The shared scratch area beside the table: a copy of the table taken before
@@ -44,11 +47,13 @@ struct Client {
     Journal *journal = nullptr;
     const char *configPath = nullptr;
     bool loggedIn = false;  // this process holds an execution slot
+    int attachError = 0;    // why the region could not be attached, as the platform told it
 };
 
 // Attaches `client` to the site's region; the first attach of a region fills
 // the defaults and reads the configuration file. False, with `client` left
-// detached, when the region cannot be created, opened or mapped.
+// detached and its attachError set, when the region cannot be created,
+// opened or mapped, or is refused.
 bool attach(Client *client, const Site &site);
 void detach(Client *client);
 

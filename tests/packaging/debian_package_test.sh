@@ -34,6 +34,8 @@ expected=$(sort <<LIST
 ./$libdir/libsorvik.so.1.0.0
 ./$libdir/pkgconfig/sorvik.pc
 ./usr/bin/sorvikctl
+./usr/lib/sysusers.d/sorvik.conf
+./usr/lib/tmpfiles.d/sorvik.conf
 ./usr/include/sorvik.h
 ./usr/share/man/man1/sorvikctl.1
 LIST
@@ -58,3 +60,30 @@ includedir=$(pkg-config --variable=includedir "$pc")
 [ -f "$includedir/sorvik.h" ] || fail "pkg-config's includedir $includedir lacks sorvik.h"
 [ -f "$(pkg-config --variable=libdir "$pc")/libsorvik.so" ] || fail "pkg-config's libdir lacks libsorvik.so"
 echo "contents, links, SONAME, manual page and pkg-config file as expected"
+
+# The maintainer script applies the snippets: systemd's tools where the
+# machine has them, groupadd and install otherwise.
+control=$scratch/deb-control
+rm -rf "$control"
+dpkg-deb -e "$package" "$control"
+[ -x "$control/postinst" ] || fail "the package has no executable postinst"
+for line in 'systemd-sysusers /usr/lib/sysusers.d/sorvik.conf' 'systemd-tmpfiles --create /usr/lib/tmpfiles.d/sorvik.conf' \
+  'groupadd --system sorvik' "install -d -m 2770 -o root -g sorvik $scratch/run"; do
+  grep -qF "$line" "$control/postinst" || fail "postinst does not run: $line"
+done
+sh -n "$control/postinst" || fail "postinst is not a valid shell script"
+
+# Applied to the unpacked root, which this test owns whole, never to the
+# machine's: the group exists there and the run directory is root:sorvik 2770.
+if command -v systemd-sysusers >/dev/null && command -v systemd-tmpfiles >/dev/null; then
+  mkdir -p "$root/etc"
+  systemd-sysusers --root="$root" "$root/usr/lib/sysusers.d/sorvik.conf" 2>/dev/null
+  gid=$(sed -n 's/^sorvik:x:\([0-9]*\):.*/\1/p' "$root/etc/group")
+  [ -n "$gid" ] || fail "systemd-sysusers made no group sorvik in $root/etc/group"
+  systemd-tmpfiles --root="$root" --create "$root/usr/lib/tmpfiles.d/sorvik.conf"
+  [ "$(stat -c '%a %u %g' "$root$scratch/run")" = "2770 0 $gid" ] ||
+    fail "the run directory is $(stat -c '%a %u %g' "$root$scratch/run"), not 2770 root sorvik"
+  echo "snippets applied in $root: group sorvik ($gid), run directory 2770 root:sorvik"
+else
+  echo "systemd-sysusers or systemd-tmpfiles missing: snippets not applied"
+fi

@@ -10,7 +10,7 @@ scratch=$2
 region=$3
 prefix=$scratch/prefix
 site=$scratch/site
-trap 'rm -f "/dev/shm/$region" "/dev/shm/$region.lock"' EXIT
+trap 'rm -f "$scratch/run/$region" "$scratch/run/$region.lock"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 rm -rf "$prefix"
@@ -21,7 +21,14 @@ library=$libdir/libsorvik.so.1.0.0
 # Run nothing from it unless it is built for the scratch site.
 grep -aq "$region" "$library" || fail "the installed library is not built for the region $region"
 grep -aq "$site/Sorvik.sys" "$library" || fail "the installed library is not built for $site/Sorvik.sys"
+grep -aq "$scratch/run" "$library" || fail "the installed library is not built for the run directory $scratch/run"
 printf 'report_job 0 2 -1 0\n' >"$site/Sorvik.sys"
+
+# The snippets that make the site's group and run directory.
+grep -qx 'g sorvik -' "$prefix/lib/sysusers.d/sorvik.conf" || fail "no sysusers.d snippet making the group sorvik"
+grep -qx "d $scratch/run 2770 root sorvik -" "$prefix/lib/tmpfiles.d/sorvik.conf" ||
+  fail "no tmpfiles.d snippet making $scratch/run"
+echo "sysusers.d and tmpfiles.d snippets installed"
 expected='records 1
 report_job permit 2'
 

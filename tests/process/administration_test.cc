@@ -18,11 +18,11 @@ bool holds(const std::string &text, const std::string &part) { return text.find(
 class Administration : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         test::writeFile(test::kSiteConfig, "report 1 2 -1 0\nviewer 0 1 0 0\n");
     }
     void TearDown() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::remove(test::kSiteConfig.c_str());
     }
     std::string file() const { return test::readFile(test::kSiteConfig); }

@@ -38,13 +38,13 @@ int tasksNamed(const std::string &tasks, const std::string &name, pid_t pid = 0)
 class Census : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         test::writeFile(test::kSiteConfig, kReport + " 1 2 -1 0\n" + k15 + " 0 1 0 0\n" + kLong +
                                                " 0 3 0 0\nC:\\apps\\" + kReport + " 0 9 0 0\n" + kScript +
                                                " 0 1 0 0\n" + kIdle + " 1 1 0 0\n");
     }
     void TearDown() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::remove(test::kSiteConfig.c_str());
     }
     test::Sleepers sleepers;

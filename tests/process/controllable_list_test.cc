@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/probe_session.h"
 #include "support/scratch.h"
 #include "support/x_server.h"
 
@@ -40,13 +41,13 @@ class ControllableTaskList : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
-        test::removeRegion(kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, kSiteRegion);
         test::writeFile(kSiteConfig, "C:\\apps\\Report 0 5 0 0\nviewer 0 1 0 0\nabsent 0 1 0 0\n");
         const char *old = std::getenv("DISPLAY");
         if (old) oldDisplay = old;
     }
     void TearDown() override {
-        test::removeRegion(kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, kSiteRegion);
         std::remove(kSiteConfig.c_str());
         if (oldDisplay.empty())
             unsetenv("DISPLAY");

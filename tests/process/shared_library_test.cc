@@ -1,5 +1,7 @@
 // The real shared library in separate processes: the probe program built
 // against the test site's libsorvik.so.
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@ namespace {
 
 using test::kSiteConfig;
 using test::kSiteRegion;
+using test::kSiteRunDir;
 using test::probe;
 using test::ProbeSession;
 
@@ -21,11 +24,11 @@ bool holds(const std::string &text, const std::string &part) { return text.find(
 class SharedLibrary : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(kSiteRegion);
+        test::removeRegion(kSiteRunDir, kSiteRegion);
         test::writeFile(kSiteConfig, "viewer 1 2 -1 0\nd:\\tools\\editor 0 3 5 7\n");
     }
     void TearDown() override {
-        test::removeRegion(kSiteRegion);
+        test::removeRegion(kSiteRunDir, kSiteRegion);
         std::remove(kSiteConfig.c_str());
     }
 };
@@ -69,7 +72,7 @@ TEST_F(SharedLibrary, AProcessKilledHoldingTheLockDoesNotBlockTheNextCaller) {
     // client of its own on the test site's region, and is killed inside it.
     test::Child holder = test::forkChild([](int out) {
         Client c;
-        const Site site{kSiteConfig.c_str(), kSiteRegion.c_str()};
+        const Site site{kSiteConfig.c_str(), kSiteRegion.c_str(), kSiteRunDir.c_str()};
         if (!attach(&c, site)) return 1;
         TableLock lock(&c);
         test::sendLine(out, "locked");
@@ -87,6 +90,26 @@ TEST_F(SharedLibrary, AProcessKilledHoldingTheLockDoesNotBlockTheNextCaller) {
     const std::string out = test::runProgram({test::kProbe, "dump"}, &status, std::chrono::seconds(10));
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(holds(out, "count 2\n")) << out;
+}
+
+TEST_F(SharedLibrary, AProcessFindingTheTableDamagedWhileInUseAnswersAsIfNotLoaded) {
+    ProbeSession holder({"msg", "viewer", "mine"});
+    // The lock file's mark no longer says this library wrote it, as when
+    // another build or a stray write has been at it.
+    const std::string lock = kSiteRunDir + "/" + kSiteRegion + ".lock";
+    const int fd = open(lock.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << lock;
+    ASSERT_EQ(pwrite(fd, "\xff\xff\xff\xff", 4, 0), 4);
+    close(fd);
+
+    const std::string out = probe({"can", "viewer", "is", "viewer", "must", "viewer", "login", "viewer", "logout",
+                                   "viewer", "add", "other", "0", "1", "0", "0", "errno", "delete", "viewer", "errno",
+                                   "active", "viewer", "msg", "viewer", "theirs", "dump"});
+    const std::string damaged = "errno " + std::to_string(EUCLEAN) + "\n";
+    EXPECT_EQ(out, "can viewer 0\nis viewer 0\nmust viewer 0\nlogin viewer 0\nlogout viewer 0\nadd other 2\n" +
+                       damaged + "delete viewer 2\n" + damaged + "active viewer 1\nmsg viewer 1\ncount 0\n");
+    EXPECT_EQ(holder.ask("login viewer"), "login viewer 1") << "the process already attached goes on";
+    EXPECT_EQ(test::readFile(kSiteConfig), "viewer 1 2 -1 0\nd:\\tools\\editor 0 3 5 7\n");
 }
 
 }  // namespace

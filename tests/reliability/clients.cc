@@ -10,7 +10,7 @@ namespace sorvik::test {
 const std::string kStressClient = SORVIK_STRESS_CLIENT;
 const std::string kTestSiteLibrary = SORVIK_TESTSITE_LIBRARY;
 
-Site testSite() { return Site{kSiteConfig.c_str(), kSiteRegion.c_str()}; }
+Site testSite() { return Site{kSiteConfig.c_str(), kSiteRegion.c_str(), kSiteRunDir.c_str()}; }
 
 Child startClient(const std::vector<std::string> &args) {
     return forkChild([&args](int out) {

@@ -28,10 +28,10 @@ Child startClient(const std::vector<std::string> &args);
 // its own that watches the table; the region and the file go afterwards.
 class OnTestSite : public ::testing::Test {
   protected:
-    void SetUp() override { removeRegion(kSiteRegion); }
+    void SetUp() override { removeRegion(kSiteRunDir, kSiteRegion); }
     void TearDown() override {
         detach(&observer);
-        removeRegion(kSiteRegion);
+        removeRegion(kSiteRunDir, kSiteRegion);
         std::remove(kSiteConfig.c_str());
     }
     Client observer;

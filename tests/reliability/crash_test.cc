@@ -155,11 +155,11 @@ TEST_F(Crashes, ChangesOfAFullTableCutShortByDeathAreRolledBack) {
     // and appending one, the kind of change a kill must not leave half done.
     test::ScratchSite scratch;
     const std::string missing = scratch.directory + "/missing/Sorvik.sys";
-    const Site site{missing.c_str(), scratch.regionName.c_str()};
+    const Site site{missing.c_str(), scratch.regionName.c_str(), scratch.runDirectory.c_str()};
     std::vector<Entry> list;
     for (int i = 0; i < kMaxRecords; ++i) list.push_back({"program" + std::to_string(i), i % 5, i % 7, i, -i});
     scratch.writeConfig(configOf(list));
-    const Site loading{scratch.configPath.c_str(), scratch.regionName.c_str()};
+    const Site loading{scratch.configPath.c_str(), scratch.regionName.c_str(), scratch.runDirectory.c_str()};
     ASSERT_TRUE(attach(&observer, loading));
     ASSERT_EQ(observer.table->proCount, kMaxRecords);
 

@@ -12,6 +12,7 @@
  *                         the admission calls' answers
  *   add NAME MIN PERMIT A B, modify NAME MIN PERMIT, delete NAME
  *                         the administration calls' result codes
+ *   errno                 errno as the last administration call left it
  *   active NAME, msg NAME TEXT, reset NAME
  *                         the liveness calls' answers
  *   controlled            GetControllableTaskList into an array whose
@@ -20,6 +21,7 @@
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,6 +29,7 @@
 #include "sorvik.h"
 
 static _TASK_LIST tasks[SORVIK_MAX_TASKS];
+static int administrationErrno;
 
 static void dump(void) {
     int32_t count = GetControllableProcessNum();
@@ -100,17 +103,29 @@ static int run(int argc, char **argv) {
         }
     }
     if (strcmp(command, "add") == 0 && argc >= 6) {
-        printf("add %s %d\n", argv[1],
-               (int)addOneProcess(argv[1], atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5])));
+        errno = 0;
+        int32_t result = addOneProcess(argv[1], atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
+        administrationErrno = errno;
+        printf("add %s %d\n", argv[1], (int)result);
         return 6;
     }
     if (strcmp(command, "modify") == 0 && argc >= 4) {
-        printf("modify %s %d\n", argv[1], (int)ModifyOneProcess(argv[1], atoi(argv[2]), atoi(argv[3])));
+        errno = 0;
+        int32_t result = ModifyOneProcess(argv[1], atoi(argv[2]), atoi(argv[3]));
+        administrationErrno = errno;
+        printf("modify %s %d\n", argv[1], (int)result);
         return 4;
     }
     if (strcmp(command, "delete") == 0 && argc >= 2) {
-        printf("delete %s %d\n", argv[1], (int)DeleteOneProcess(argv[1]));
+        errno = 0;
+        int32_t result = DeleteOneProcess(argv[1]);
+        administrationErrno = errno;
+        printf("delete %s %d\n", argv[1], (int)result);
         return 2;
+    }
+    if (strcmp(command, "errno") == 0) {
+        printf("errno %d\n", administrationErrno);
+        return 1;
     }
     if (strcmp(command, "active") == 0 && argc >= 2) {
         printf("active %s %d\n", argv[1], (int)processActive(argv[1]));

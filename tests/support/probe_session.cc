@@ -16,6 +16,7 @@ namespace sorvik::test {
 const std::string kProbe = SORVIK_PROBE;
 const std::string kSiteConfig = SORVIK_TEST_SITE_CONFIG;
 const std::string kSiteRegion = SORVIK_TEST_SITE_REGION;
+const std::string kSiteRunDir = SORVIK_TEST_SITE_RUN_DIR;
 namespace {
 const std::string kSleeper = SORVIK_SLEEPER;
 }
@@ -36,16 +37,18 @@ std::string probe(const std::vector<std::string> &commands) {
     return out;
 }
 
-ProbeSession::ProbeSession(const std::vector<std::string> &commands) {
+ProbeSession::ProbeSession(const std::vector<std::string> &commands, const std::vector<std::string> &launch) {
     int input[2];
     // Close-on-exec, so that processes started later do not keep the probe's
     // input open after the session ends.
     if (pipe2(input, O_CLOEXEC) != 0) std::abort();
-    child_ = forkChild([&commands, input](int out) {
+    child_ = forkChild([&commands, &launch, input](int out) {
         dup2(out, 1);
         dup2(input[0], 0);
         close(input[1]);
-        std::vector<char *> args{const_cast<char *>(kProbe.c_str())};
+        std::vector<char *> args;
+        if (launch.empty()) args.push_back(const_cast<char *>(kProbe.c_str()));
+        for (const std::string &word : launch) args.push_back(const_cast<char *>(word.c_str()));
         for (const std::string &c : commands) args.push_back(const_cast<char *>(c.c_str()));
         args.push_back(const_cast<char *>("serve"));
         args.push_back(nullptr);

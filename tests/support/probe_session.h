@@ -14,6 +14,7 @@ namespace sorvik::test {
 extern const std::string kProbe;
 extern const std::string kSiteConfig;
 extern const std::string kSiteRegion;
+extern const std::string kSiteRunDir;
 
 // `base` made unique to this test process, keeping its length when it can,
 // so that concurrent test runs never count each other's processes.
@@ -25,8 +26,11 @@ std::string probe(const std::vector<std::string> &commands);
 
 class ProbeSession {
   public:
-    // Starts the probe with `commands`, then "serve".
-    explicit ProbeSession(const std::vector<std::string> &commands = {});
+    // Starts the probe with `commands`, then "serve". `launch` is the command
+    // line that runs a probe (another user's, another library's), the test
+    // site's probe when empty.
+    explicit ProbeSession(const std::vector<std::string> &commands = {},
+                          const std::vector<std::string> &launch = {});
     ~ProbeSession();
     ProbeSession(const ProbeSession &) = delete;
     ProbeSession &operator=(const ProbeSession &) = delete;

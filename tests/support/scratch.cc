@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,12 +52,14 @@ ScratchSite::ScratchSite() {
     directory = mkdtemp(pattern);
     configPath = directory + "/Sorvik.sys";
     regionName = "sorvik_t" + std::to_string(getpid()) + "_" + std::to_string(serial);
-    removeRegion(regionName);
+    char runPattern[] = "/tmp/sorvik-run-XXXXXX";
+    runDirectory = mkdtemp(runPattern);
+    chmod(runDirectory.c_str(), 0755);
 }
 
 ScratchSite::~ScratchSite() {
-    removeRegion(regionName);
     std::error_code ignored;
+    std::filesystem::remove_all(runDirectory, ignored);
     std::filesystem::remove_all(directory, ignored);
 }
 
@@ -68,9 +70,9 @@ std::string ScratchSite::readConfig() const {
     return readFile(configPath);
 }
 
-void removeRegion(const std::string &name) {
-    shm_unlink(("/" + name).c_str());
-    shm_unlink(("/" + name + ".lock").c_str());
+void removeRegion(const std::string &runDirectory, const std::string &name) {
+    unlink((runDirectory + "/" + name).c_str());
+    unlink((runDirectory + "/" + name + ".lock").c_str());
 }
 
 std::string readFile(const std::string &path) {

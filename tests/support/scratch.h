@@ -15,25 +15,27 @@
 
 namespace sorvik::test {
 
-// A region name and a directory unique to this process and call; both are
-// removed when the ScratchSite goes.
+// A region name, a directory and a run directory unique to this process and
+// call; all are removed when the ScratchSite goes.
 struct ScratchSite {
     ScratchSite();
     ~ScratchSite();
     ScratchSite(const ScratchSite &) = delete;
     ScratchSite &operator=(const ScratchSite &) = delete;
 
-    Site site() const { return Site{configPath.c_str(), regionName.c_str()}; }
+    Site site() const { return Site{configPath.c_str(), regionName.c_str(), runDirectory.c_str()}; }
     void writeConfig(const std::string &text) const;
     std::string readConfig() const;  // the file's bytes, or "<missing>"
 
     std::string directory;
     std::string configPath;
     std::string regionName;
+    std::string runDirectory;
 };
 
-// Forgets the region of that name, so that the next attach builds it anew.
-void removeRegion(const std::string &name);
+// Forgets the region of that name in that run directory, so that the next
+// attach builds it anew.
+void removeRegion(const std::string &runDirectory, const std::string &name);
 
 std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes);

@@ -106,8 +106,8 @@ TEST_F(Lifecycle, AttachAfterTheOnlyHolderWasKilledStartsAfresh) {
 
 TEST_F(Lifecycle, ARegionThatCannotBeOpenedLeavesTheClientDetached) {
     Client c;
-    // A name with a second slash is not a valid shared-memory name.
-    const Site bad{scratch.configPath.c_str(), "no/such/region"};
+    // The region's name leads into a directory that does not exist.
+    const Site bad{scratch.configPath.c_str(), "no/such/region", scratch.runDirectory.c_str()};
     EXPECT_FALSE(attach(&c, bad));
     EXPECT_EQ(c.table, nullptr);
     TableLock lock(&c);

@@ -71,11 +71,11 @@ std::string describe(const std::vector<std::string> &args, const Outcome &o) {
 class Sorvikctl : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         writeConfig(report + " 1 2 -1 0\n" + viewer + " 0 1 0 0\n");
     }
     void TearDown() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::filesystem::remove_all(test::kSiteConfig);
     }
     static void writeConfig(const std::string &text) { test::writeFile(test::kSiteConfig, text); }
@@ -106,7 +106,7 @@ TEST_F(Sorvikctl, ListShowsTheTableWithRecountedCopiesAndLivenessAges) {
             << afterReset;
     }
     writeConfig("");
-    test::removeRegion(test::kSiteRegion);
+    test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
     EXPECT_EQ(ctl({"list"}).out, "the table holds no records\n");
 }
 
@@ -440,6 +440,41 @@ TEST_F(Sorvikctl, ControlledListsOnlyTheProgramsTheTableHolds) {
     sleepers.stop(first);
     sleepers.stop(second);
     EXPECT_EQ(ctl({"controlled"}).out, "no process of a controlled program runs\n");
+}
+
+TEST_F(Sorvikctl, ACommandWithoutTheSharedTableSaysWhatIsWrongAndChangesNothing) {
+    namespace fs = std::filesystem;
+    const std::string runDir = test::kSiteRunDir;
+    const std::string aside = runDir + ".aside";
+    struct Case {
+        const char *what;
+        void (*spoil)(const std::string &runDir, const std::string &aside);
+        void (*mend)(const std::string &runDir, const std::string &aside);
+        const char *says;
+    };
+    const Case cases[] = {
+        {"no run directory", [](const std::string &d, const std::string &a) { fs::rename(d, a); },
+         [](const std::string &d, const std::string &a) { fs::rename(a, d); }, ": the directory does not exist; "},
+        {"a run directory everyone may write", [](const std::string &d, const std::string &) { chmod(d.c_str(), 0777); },
+         [](const std::string &d, const std::string &) { chmod(d.c_str(), 0755); },
+         ": users outside its group may write the directory; as root, run: chmod o-w "},
+    };
+    const std::string before = config();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.spoil(runDir, aside);
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"list"}, {"add", "intruder", "0", "1"}, {"delete", viewer}, {"can-execute", viewer}}) {
+            const Outcome o = ctl(args);
+            EXPECT_EQ(o.status, 69) << describe(args, o);
+            EXPECT_EQ(o.out, "") << describe(args, o);
+            EXPECT_EQ(o.err.rfind("sorvikctl: cannot open the shared table in " + runDir + c.says, 0), 0u)
+                << describe(args, o);
+        }
+        c.mend(runDir, aside);
+        EXPECT_EQ(config(), before) << "nothing was saved";
+    }
+    EXPECT_EQ(ctl({"delete", viewer}).status, 0) << "the same commands work once the directory is mended";
 }
 
 }  // namespace

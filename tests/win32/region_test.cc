@@ -170,7 +170,7 @@ TEST_F(Region, ARegionThatCannotBeMadeLeavesTheClientDetached) {
     for (const std::string &name : {nested, taken}) {
         SCOPED_TRACE(name);
         Client c;
-        const Site bad{scratch.configPath.c_str(), name.c_str()};
+        const Site bad{scratch.configPath.c_str(), name.c_str(), ""};
         EXPECT_FALSE(attach(&c, bad));
         EXPECT_EQ(c.table, nullptr);
         TableLock lock(&c);

@@ -12,6 +12,11 @@ constexpr int kYes = 0;
 constexpr int kNo = 1;
 constexpr int kNoSuchRecord = 2;
 constexpr int kUsage = 64;  // EX_USAGE
+constexpr int kNotAttached = 69;  // EX_UNAVAILABLE: this process could not get the shared table
+
+// 0 when this process has the shared table; else says on stderr what is
+// wrong and how to mend it, and answers kNotAttached.
+int checkAttachment();
 
 int listTable(bool json);
 int listTasks(bool controlledOnly, bool json);

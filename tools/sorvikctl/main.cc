@@ -94,7 +94,8 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     app.footer("Exit status: add, modify and delete give the library's result (0 done, 1 refused, 2 no such record "
                "or name not storable, 3 not saved); can-execute, is-executing and must-reexecute give 0 for yes "
-               "and 1 for no; active, msg and reset give 0, or 2 when no record has the name; a usage error gives 64.");
+               "and 1 for no; active, msg and reset give 0, or 2 when no record has the name; a usage error gives 64; 69 when this process cannot open the shared "
+               "table (the message says why and how to mend it).");
     Arguments args;
     std::function<int()> run;
 
@@ -159,5 +160,6 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return usageError(app, e);
     }
+    if (const int status = checkAttachment()) return status;
     return run();
 }

@@ -7,6 +7,10 @@
 namespace sorvikctl {
 
 extern const char *const kConfigPath;
+// The directory that holds the shared region, and the command that makes it
+// and its group (empty for a build whose directory the build makes).
+extern const char *const kRunDir;
+extern const char *const kMakeRunDir;
 
 }  // namespace sorvikctl
 

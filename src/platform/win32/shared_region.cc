@@ -98,20 +98,25 @@ bool attachLocked(const std::string &name, BuildRegion build, void *context, Sha
 
 }  // namespace
 
-bool openRegion(const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build, void *context,
-                SharedRegion *region) {
+bool openRegion(const char *, const char *name, size_t tableBytes, size_t journalBytes, BuildRegion build,
+                void *context, SharedRegion *region, int *error) {
     *region = SharedRegion{};
+    *error = 0;
     region->tableBytes = tableBytes;
     region->journalBytes = journalBytes;
     const std::string base(name);
 
     HANDLE attachMutex = CreateMutexA(nullptr, FALSE, (base + ".attach").c_str());
-    if (!attachMutex) return false;
-    bool ok = takeMutex(attachMutex);
-    if (ok) {
-        ok = attachLocked(base, build, context, region);
-        ReleaseMutex(attachMutex);
+    if (!attachMutex) {
+        *error = static_cast<int>(GetLastError());
+        return false;
     }
+    SetLastError(ERROR_SUCCESS);
+    bool ok = takeMutex(attachMutex) && attachLocked(base, build, context, region);
+    // A mapping of another build's smaller layout fails without an error of
+    // the system's own.
+    if (!ok) *error = GetLastError() != ERROR_SUCCESS ? static_cast<int>(GetLastError()) : ERROR_INVALID_DATA;
+    ReleaseMutex(attachMutex);
     CloseHandle(attachMutex);
     if (!ok) closeRegion(region);
     return ok;

@@ -56,7 +56,7 @@ int main(int argc, char **argv) {
         if (std::strcmp(command, "attach") == 0 && hasTwo) {
             static std::string config = argv[i + 2];
             static std::string region = argv[i + 1];
-            const sorvik::Site site{config.c_str(), region.c_str()};
+            const sorvik::Site site{config.c_str(), region.c_str(), ""};
             if (!sorvik::attach(&gClient, site)) {
                 std::printf("attach failed\n");
                 return 2;

@@ -26,7 +26,7 @@ struct ScratchSite {
     ScratchSite(const ScratchSite &) = delete;
     ScratchSite &operator=(const ScratchSite &) = delete;
 
-    Site site() const { return Site{configPath.c_str(), regionName.c_str()}; }
+    Site site() const { return Site{configPath.c_str(), regionName.c_str(), ""}; }
     void writeConfig(const std::string &text) const;
     std::string readConfig() const;  // the file's bytes, or "<missing>"
 
