@@ -180,7 +180,7 @@ TEST_F(OtherUser, ARegionAnotherUserCreatedFirstIsNotUsed) {
 }
 
 // nobody is the first to load the library, and root's file of mode 0600 is
-// not for nobody to read: nobody's table starts empty, but its saves never
+// not for nobody to read, in a directory nobody may write: nobody's table starts empty, but its saves never
 // replace the records it could not see.
 TEST_F(OtherUser, AFileTheLoaderMayNotReadIsNeverReplacedByItsEmptyTable) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the probe as the user nobody";
@@ -190,6 +190,16 @@ TEST_F(OtherUser, AFileTheLoaderMayNotReadIsNeverReplacedByItsEmptyTable) {
     for (int i = 0; i < 5; ++i) config += test::uniqueName("rec" + std::to_string(i)) + "    1\t2   -1   0\r\n";
     test::writeFile(test::kSiteConfig, config);
     ASSERT_EQ(chmod(test::kSiteConfig.c_str(), 0600), 0);
+    // A directory nobody may write, so that only the library's own rule can
+    // keep the file from being replaced; as it was afterwards.
+    const std::string site = std::filesystem::path(test::kSiteConfig).parent_path().string();
+    const mode_t siteMode = modeOf(site);
+    ASSERT_EQ(chmod(site.c_str(), 0777), 0);
+    struct Restore {
+        std::string path;
+        mode_t mode;
+        ~Restore() { chmod(path.c_str(), mode); }
+    } restore{site, siteMode};
     const std::string probeCopy = copyProbe();
     const std::string name = test::uniqueName("added");
     int status = 0;
