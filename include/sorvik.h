@@ -97,8 +97,11 @@ SORVIK_API int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index);
 /* Administration. Each answers 0 (done and saved), 1 (refused: copies run
  * that the change contradicts), 2 (no such record; for an addition, the
  * table is full or the name cannot be stored: empty, over 99 characters or
- * holding white space) or 3 (changed in the table, but the file could not
- * be written; the old file is intact, and errno tells why). Modify and
+ * holding white space) or 3 (changed in the table, but the file was not
+ * written; the old file is intact, and errno tells why: EINVAL when a
+ * record holds a name that would not read back, written into it through
+ * GetProcessStruAt; the reason the file could not be read when the table
+ * was loaded, while the table lacks the file's records). Modify and
  * delete find the record by the part of its name after the last backslash,
  * an addition by its whole name; both ignore the case of ASCII letters. */
 SORVIK_API int32_t SORVIK_CALL addOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount,

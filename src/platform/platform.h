@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace sorvik::platform {
 
@@ -65,14 +66,37 @@ void hostAddress(uint8_t address[4]);
 // Seconds since 1970-01-01 00:00 UTC.
 int64_t currentTime();
 
-// Replaces the file at `path` by `size` bytes of `data` so that a reader sees
-// either the old file or the new one whole: the bytes go to a new file in the
-// same directory, reach the disk and are then renamed over the old one, which
-// lends its ownership and mode (never world-writable). False, with the old
-// file untouched, when any step fails; `error` then holds the system's error
-// number when there is room for it. Temporaries that savers killed halfway
-// left beside the file are removed.
+enum class ReadResult { read, absent, failed };
+
+// Reads the regular file at `path`, at most `limit` bytes, into `text`,
+// without ever waiting: a FIFO, device, socket or directory there is refused
+// at once. absent when nothing is at the path (nor, on Windows, its
+// directory); failed, with `error` holding the system's error number, when
+// something is there that cannot be read as a regular file (a directory
+// gives EISDIR, any other kind of file ENODEV).
+ReadResult readFile(const char *path, size_t limit, std::string *text, int *error);
+
+// Replaces the file at `path` by `size` bytes of `data`. A symbolic link at
+// the path is followed, now, to the file it names, which is the one replaced;
+// the link stays. Anything there but a regular file, or a file that this
+// process may not write by the system's own rules for it, is left alone and
+// the save fails (EACCES when it may not write). The bytes go to a new file
+// in the same directory, reach the disk and are then renamed over the old
+// one, which lends its ownership and mode (never world-writable): a reader
+// sees either the old file or the new one whole. Only where the directory
+// refuses a new file but the file itself may be written is the file
+// rewritten in place instead: written whole, cut to length and flushed,
+// after room for it was claimed; a reader may then see it half-written.
+// False, with the old file untouched, when any step fails; `error` then
+// holds the system's error number when there is room for it.
+// Temporaries are hidden and carry a marker nobody gives a file of their
+// own; those that savers of this user killed halfway left beside the file
+// are removed, and nothing else in the directory is ever touched.
 bool replaceFile(const char *path, const char *data, size_t size, int *error);
+
+// The system's error number for data that this system refuses to store as
+// it is (EINVAL; ERROR_INVALID_DATA on Windows).
+int invalidDataError();
 
 // Leaves `error`, a number replaceFile gave, in the C library's errno for the
 // caller to read: as it is where the system's numbers are errno values; on

@@ -14,10 +14,12 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 
 // A change is complete in the table before the save begins, so a save that
 // fails (or a process that dies while saving) leaves the change in the
-// table, to reach the file with the next save that succeeds.
+// table, to reach the file with the next save that succeeds. A table that
+// could not be loaded from its file never replaces it: the file still holds
+// the records the table lacks.
 int32_t save(Client *client, const ProTable &table) {
-    int error = 0;
-    if (saveTable(client->configPath, table, &error)) return kDone;
+    int error = client->journal ? client->journal->loadError : 0;
+    if (error == 0 && saveTable(client->configPath, table, &error)) return kDone;
     platform::setErrno(error);
     return kNotSaved;
 }

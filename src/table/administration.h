@@ -13,7 +13,7 @@ enum AdminResult : int32_t {
     kDone = 0,           // changed and saved
     kCopiesRun = 1,      // refused: copies run that the change contradicts
     kNoRecord = 2,       // no such record; for an addition, no room or no storable name
-    kNotSaved = 3,       // changed in the table, but the file could not be written
+    kNotSaved = 3,       // changed in the table, but the file was not written (errno says why)
 };
 
 struct RecordSettings {

@@ -102,21 +102,40 @@ std::string formatConfig(const ProTable &table) {
     return text;
 }
 
-void loadConfig(const char *path, ProTable *table) {
-    std::FILE *file = std::fopen(path, "rb");
-    if (!file) return;
+bool storedNameReadsBack(const char (&proName)[sizeof(ProStru::proName)]) {
+    const size_t length = strnlen(proName, sizeof proName);
+    if (length == 0 || length == sizeof proName) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (isSpace(proName[i])) return false;
+    return true;
+}
+
+int loadConfig(const char *path, ProTable *table) {
     // 350 entries never need more; the bound keeps a stray huge file from
     // exhausting the memory of the process that happens to load first.
     constexpr size_t kMaxRead = 16u << 20;
     std::string text;
-    char chunk[8192];
-    size_t got;
-    while (text.size() < kMaxRead && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-    std::fclose(file);
-    parseConfig(text.data(), text.size(), table);
+    int error = 0;
+    switch (platform::readFile(path, kMaxRead, &text, &error)) {
+        case platform::ReadResult::read:
+            parseConfig(text.data(), text.size(), table);
+            return 0;
+        case platform::ReadResult::absent:
+            return 0;
+        case platform::ReadResult::failed:
+            break;
+    }
+    return error != 0 ? error : platform::invalidDataError();
 }
 
 bool saveTable(const char *path, const ProTable &table, int *error) {
+    const int32_t records = recordsInUse(&table);
+    for (int32_t i = 0; i < records; ++i) {
+        if (!storedNameReadsBack(table.records[i].proName)) {
+            if (error) *error = platform::invalidDataError();
+            return false;
+        }
+    }
     const std::string text = formatConfig(table);
     return platform::replaceFile(path, text.data(), text.size(), error);
 }

@@ -20,13 +20,22 @@ void parseConfig(const char *text, size_t size, ProTable *table);
 // "%s    %d\t%d   %d   %d" ended by CR LF on every platform.
 std::string formatConfig(const ProTable &table);
 
-// Reads the file at `path` into the table; a missing or unreadable file
-// leaves it empty.
-void loadConfig(const char *path, ProTable *table);
+// Whether a stored name reads back as itself: 1 to 99 characters, ended by
+// a terminator within the field, and no white space.
+bool storedNameReadsBack(const char (&proName)[sizeof(ProStru::proName)]);
 
-// Replaces the file at `path` by the table's records, atomically. False, with
-// the old file intact and `error` holding the system's error number, when
-// the new file could not be written whole.
+// Reads the file at `path` into the table. 0 when the table now holds what
+// the file holds, a missing file reading as an empty table; otherwise the
+// system's error number telling why the file could not be read (a directory,
+// FIFO, device or socket there included), the table then left empty.
+int loadConfig(const char *path, ProTable *table);
+
+// Replaces the file at `path` by the table's records (see
+// platform::replaceFile). False, with the old file intact and `error`
+// holding the system's error number, when the new file could not be written
+// whole; also when a record in use holds a name that would not read back as
+// itself, which would shift or lose every record after it (the error is then
+// platform::invalidDataError()).
 bool saveTable(const char *path, const ProTable &table, int *error = nullptr);
 
 }  // namespace sorvik

@@ -1,6 +1,5 @@
 #include <atomic>
 #include <cstring>
-#include <new>
 
 #include "table/config_file.h"
 #include "table/table.h"
@@ -13,17 +12,16 @@ struct BuildContext {
 };
 
 // Runs in the attach that finds the region unused, before anyone else can
-// see it: defaults in every slot, then the configuration file.
+// see it: defaults in every slot, then the configuration file. A file that
+// exists but cannot be read leaves the table empty and says so, so that no
+// save wipes the records the table never saw.
 void buildTable(void *context, platform::SharedRegion *region) {
     auto *table = static_cast<ProTable *>(region->table);
     uint8_t host[4];
     platform::hostAddress(host);
     fillDefaults(table, host);
-    try {
-        loadConfig(static_cast<BuildContext *>(context)->configPath, table);
-    } catch (const std::bad_alloc &) {
-        table->proCount = 0;  // no memory to read the file with: start empty, as without one
-    }
+    const int error = loadConfig(static_cast<BuildContext *>(context)->configPath, table);
+    static_cast<Journal *>(region->journal)->loadError = error;
 }
 
 std::atomic_ref<uint32_t> pendingFlag(Journal *journal) { return std::atomic_ref<uint32_t>(journal->pending); }

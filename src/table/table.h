@@ -33,9 +33,16 @@ struct Site {
 
 // The shared scratch area beside the table: a copy of the table taken before
 // a change of several fields, so that a change cut short by its process's
-// death can be rolled back by the next holder of the lock.
+// death can be rolled back by the next holder of the lock; and why the table
+// could not be loaded from its file.
 struct Journal {
     uint32_t pending;
+    // The system's error number for why the configuration file could not be
+    // read when the table was built; 0 when the table started from its
+    // content, or empty because there was no file. While it is set the table
+    // does not hold the file's records, so no save may replace them; it
+    // lasts until the region is built afresh.
+    int32_t loadError;
     ProTable before;
 };
 

@@ -6,6 +6,8 @@
  *   dump                  every record in use, one line each
  *   message I TEXT        writes TEXT into record I's message through the
  *                         pointer GetProcessStruAt hands out
+ *   name I TEXT           writes TEXT into record I's name the same way;
+ *                         "name I -" fills it with 'n' and no terminator
  *   tasks                 the task list, "pid name" a line, then "tasks N"
  *   refresh               RefreshAllSorvikStr's result
  *   login|logout|can|is|must NAME
@@ -72,6 +74,17 @@ static int run(int argc, char **argv) {
     if (strcmp(command, "dump") == 0) {
         dump();
         return 1;
+    }
+    if (strcmp(command, "name") == 0 && argc >= 3) {
+        ProStru *r = GetProcessStruAt(atoi(argv[1]));
+        if (r && strcmp(argv[2], "-") == 0) {
+            memset(r->proName, 'n', sizeof r->proName);
+        } else if (r) {
+            strncpy(r->proName, argv[2], sizeof r->proName - 1);
+            r->proName[sizeof r->proName - 1] = '\0';
+        }
+        printf("name %s\n", r ? "set" : "no record");
+        return 3;
     }
     if (strcmp(command, "message") == 0 && argc >= 3) {
         ProStru *r = GetProcessStruAt(atoi(argv[1]));

@@ -1,15 +1,21 @@
 // The shared table's lifetime, seen from several attachments: a test process
 // holds several Clients, and forked children stand for other processes.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <future>
 #include <thread>
 
 #include "support/scratch.h"
 #include "table/accessors.h"
+#include "table/administration.h"
 #include "table/config_file.h"
 #include "table/table.h"
 
@@ -193,6 +199,90 @@ TEST_F(Lifecycle, AFinishedChangeIsKeptAfterALaterDeath) {
         TableLock lock(c);
         EXPECT_EQ(lock.table()->records[0].permitExeCount, 42);
     }));
+}
+
+// A table built while its file could not be read lacks the file's records:
+// every save is refused, telling why, and the file stays as it is.
+TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverOverwritten) {
+    const std::string records = "viewer    1\t2   -1   0\r\nother    0\t3   5   7\r\n";
+    struct Case {
+        const char *what;
+        bool otherUser;  // loaded by the user nobody (needs root)
+        std::function<void(const std::string &path)> arrange;
+        int error;
+    } cases[] = {
+        {"a FIFO", false, [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, ENODEV},
+        {"a directory", false, [](const std::string &p) { ASSERT_TRUE(std::filesystem::create_directory(p)); },
+         EISDIR},
+        {"another user's file of mode 0600", true,
+         [&](const std::string &p) {
+             test::writeFile(p, records);
+             ASSERT_EQ(chmod(p.c_str(), 0600), 0);
+             ASSERT_EQ(chmod(std::filesystem::path(p).parent_path().c_str(), 0777), 0);
+         },
+         EACCES},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.otherUser && geteuid() != 0) {
+            std::printf("skipped \"%s\": needs root, to load as the user nobody\n", c.what);
+            continue;
+        }
+        test::ScratchSite site;
+        c.arrange(site.configPath);
+        struct stat before;
+        ASSERT_EQ(lstat(site.configPath.c_str(), &before), 0);
+        test::Child child = test::forkChild([&](int out) {
+            if (c.otherUser && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) return 90;
+            Client mine;
+            if (!attach(&mine, site.site())) return 91;
+            TableLock lock(&mine);
+            errno = 0;
+            const int32_t added = appendRecord(&mine, lock.table(), "added", RecordSettings{0, 1, 0, 0});
+            const int addError = errno;
+            errno = 0;
+            const int32_t deleted = deleteRecord(&mine, lock.table(), 0);
+            test::sendLine(out, "load " + std::to_string(mine.journal->loadError) + " add " + std::to_string(added) +
+                                    " " + std::to_string(addError) + " delete " + std::to_string(deleted) + " " +
+                                    std::to_string(errno) + " count " + std::to_string(lock.table()->proCount));
+            return 0;
+        });
+        std::string line;
+        EXPECT_TRUE(test::readLine(child, &line, std::chrono::seconds(5))) << "the load did not end";
+        test::waitChild(&child);
+        const std::string e = std::to_string(c.error);
+        EXPECT_EQ(line, "load " + e + " add 3 " + e + " delete 3 " + e + " count 0");
+        struct stat after;
+        ASSERT_EQ(lstat(site.configPath.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        if (S_ISREG(after.st_mode)) EXPECT_EQ(site.readConfig(), records);
+    }
+}
+
+TEST_F(Lifecycle, OnlyARebuildThatReadsTheFileEndsTheRefusal) {
+    ASSERT_TRUE(std::filesystem::create_directory(scratch.configPath));
+    Client *first = attached(0);
+    EXPECT_EQ(appendRecord(first, first->table, "early", RecordSettings{0, 1, 0, 0}), kNotSaved);
+
+    // The file becomes readable, but the table was built without it.
+    std::filesystem::remove(scratch.configPath);
+    const std::string records = "viewer    1\t2   -1   0\r\n";
+    scratch.writeConfig(records);
+    Client *second = attached(1);
+    EXPECT_EQ(second->journal->loadError, EISDIR);
+    errno = 0;
+    EXPECT_EQ(appendRecord(second, second->table, "later", RecordSettings{0, 1, 0, 0}), kNotSaved);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(scratch.readConfig(), records);
+
+    detach(first);
+    detach(second);
+    Client *rebuilt = attached(2);
+    EXPECT_EQ(rebuilt->journal->loadError, 0);
+    ASSERT_EQ(rebuilt->table->proCount, 1);
+    EXPECT_EQ(appendRecord(rebuilt, rebuilt->table, "added", RecordSettings{0, 1, 0, 0}), kDone);
+    EXPECT_EQ(scratch.readConfig(), records + "added    0\t1   0   0\r\n");
 }
 
 }  // namespace

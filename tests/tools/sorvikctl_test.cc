@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -191,19 +192,96 @@ TEST_F(Sorvikctl, AdditionToAFullTableIsRefusedAsFull) {
 }
 
 TEST_F(Sorvikctl, AChangeThatCannotBeSavedSaysWhyAndStaysInTheTable) {
-    // Root may write anywhere; a directory where the file belongs stops the save all the same.
+    // Root may write anywhere; a link to a file in a directory that is not
+    // there stops the save all the same (and reads as no file at all).
     std::filesystem::remove(test::kSiteConfig);
-    std::filesystem::create_directory(test::kSiteConfig);
+    std::filesystem::create_symlink(test::kSiteConfig + ".gone/Sorvik.sys", test::kSiteConfig);
     ProbeSession holder;
     const std::string name = uniqueName("unsaved");
     const Outcome o = ctl({"add", name, "0", "1"});
     EXPECT_EQ(o.status, 3) << describe({"add", name}, o);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, "added, but " + test::kSiteConfig +
-                         " could not be written: Is a directory; the change is in the shared table and will be "
+                         " could not be written: No such file or directory; the change is in the shared table and will be "
                          "saved with the next change that can be written\n");
     EXPECT_NE(ctl({"list"}).out.find("0  " + name + "    0       1"), std::string::npos) << ctl({"list"}).out;
     EXPECT_EQ(ctl({"delete", name}).err.rfind("deleted, but ", 0), 0u);
+}
+
+// sorvikctl run as a program, bounded in time, its two outputs as one.
+Outcome ctlWithin(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{"/usr/bin/env", "-u", "LD_LIBRARY_PATH", "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1",
+                                  kCtl};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Outcome o;
+    o.out = test::runProgram(argv, &o.status, std::chrono::seconds(10));
+    return o;
+}
+
+TEST_F(Sorvikctl, ATableLoadedWithoutItsFileSaysSoAndNeverSaves) {
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+        std::string reason;
+    } cases[] = {
+        {"a FIFO", [] { ASSERT_EQ(mkfifo(test::kSiteConfig.c_str(), 0600), 0); },
+         "it is not a regular file (a FIFO, a device or a socket)"},
+        {"a directory", [] { std::filesystem::create_directory(test::kSiteConfig); }, "it is a directory"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        test::removeRegion(test::kSiteRegion);
+        std::filesystem::remove_all(test::kSiteConfig);
+        c.arrange();
+        const Outcome help = ctlWithin({"--help"});
+        EXPECT_EQ(help.status, 0) << "sorvikctl --help did not end:\n" << help.out;
+        {
+            ProbeSession holder;  // keeps the table that was loaded without the file
+            const Outcome list = ctlWithin({"list"});
+            EXPECT_EQ(list.status, 0) << list.out;
+            EXPECT_EQ(list.out.rfind("the table could not be read from " + test::kSiteConfig + ": " + c.reason +
+                                         ". A table loaded while it could not be read lacks its records",
+                                     0),
+                      0u)
+                << list.out;
+            const std::string name = uniqueName("unsaved");
+            const Outcome add = ctlWithin({"add", name, "0", "1"});
+            EXPECT_EQ(add.status, 3) << add.out;
+            EXPECT_EQ(add.out.rfind("added in the shared table, but " + test::kSiteConfig + " was not saved: " +
+                                        c.reason + " (",
+                                    0),
+                      0u)
+                << add.out;
+        }
+        struct stat st;
+        ASSERT_EQ(lstat(test::kSiteConfig.c_str(), &st), 0);
+        EXPECT_FALSE(S_ISREG(st.st_mode)) << "the save replaced what was there";
+    }
+    std::filesystem::remove_all(test::kSiteConfig);
+}
+
+TEST_F(Sorvikctl, ARecordWhoseNameTheFileCannotHoldIsNamedAndNothingIsSaved) {
+    const std::string before = config();
+    struct Case {
+        const char *written;
+        std::string said;
+    } cases[] = {
+        {"my tool", "record 1 is named \"my tool\", which holds white space"},
+        {"", "record 1 has an empty name"},
+        {"-", "record 1 has a name of 100 characters without a terminator (it begins \"nnnnnnnnnnnnnnnnnnnn\")"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.written);
+        test::removeRegion(test::kSiteRegion);
+        ProbeSession holder({"name", "1", c.written});
+        const std::string name = uniqueName("added");
+        const Outcome add = ctlWithin({"add", name, "0", "1"});
+        EXPECT_EQ(add.status, 3) << add.out;
+        EXPECT_EQ(add.out, "added, but " + test::kSiteConfig + " was not saved: " + c.said +
+                               ", which the file cannot hold; nothing is saved until that record is given a name of "
+                               "1 to 99 characters without white space\n");
+        EXPECT_EQ(config(), before);
+    }
 }
 
 TEST_F(Sorvikctl, QuestionsAnswerWithTheirExitStatus) {

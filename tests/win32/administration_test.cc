@@ -36,7 +36,7 @@ std::vector<std::string> temporariesBesideTheFile() {
     const size_t slash = kSiteConfig.find_last_of("\\/");
     std::vector<std::string> left;
     for (const std::string &name : wintest::filesIn(kSiteConfig.substr(0, slash)))
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) left.push_back(name);
+        if (name.find(".sorvik-tmp.") != std::string::npos) left.push_back(name);
     return left;
 }
 

@@ -1,6 +1,7 @@
 // Saving the configuration file on Windows: the exact bytes, the old file
 // replaced whole, and every failure leaving the old file and no temporary.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -102,6 +103,42 @@ TEST(LoadConfig, ReadsWhatWasSaved) {
     fillDefaults(none.get(), kHost);
     loadConfig((scratch.directory + "\\absent.sys").c_str(), none.get());
     EXPECT_EQ(none->proCount, 0) << "a missing file leaves the table empty";
+}
+
+// Files an administrator keeps beside the configuration file survive every
+// save, those named much like a temporary included; only an abandoned
+// temporary of the saver's own pattern goes.
+TEST(SaveTable, TouchesNoFileBesideItButItsOwnAbandonedTemporaries) {
+    wintest::ScratchSite scratch;
+    const std::vector<std::string> kept = {"Sorvik.sys.backup", "Sorvik.sys.old123", "Sorvik.sys.2024v1",
+                                           "Sorvik.sys.0000000a0001.tmp", "Sorvik.sys.tmp",
+                                           ".Sorvik.sys.sorvik-tmp.notours"};
+    for (const std::string &name : kept) wintest::writeFile(scratch.directory + "\\" + name, "kept: " + name);
+    wintest::writeFile(scratch.directory + "\\.Sorvik.sys.sorvik-tmp.0000002a0001", "left by a killed saver");
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(saveTable(scratch.configPath.c_str(), *twoRecords()));
+    std::vector<std::string> expected = kept;
+    expected.push_back("Sorvik.sys");
+    std::sort(expected.begin(), expected.end());
+    std::vector<std::string> seen = wintest::filesIn(scratch.directory);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, expected);
+    for (const std::string &name : kept) EXPECT_EQ(wintest::readFile(scratch.directory + "\\" + name), "kept: " + name);
+    EXPECT_EQ(scratch.readConfig(), kTwoRecords);
+}
+
+TEST(LoadConfig, OnlyAMissingFileIsAnEmptyOne) {
+    wintest::ScratchSite scratch;
+    auto table = std::make_unique<ProTable>();
+    fillDefaults(table.get(), kHost);
+    EXPECT_EQ(loadConfig((scratch.directory + "\\absent.sys").c_str(), table.get()), 0);
+    EXPECT_EQ(loadConfig((scratch.directory + "\\kelm\\Sorvik.sys").c_str(), table.get()), 0);
+    ASSERT_TRUE(wintest::makeDirectory(scratch.configPath));
+    EXPECT_EQ(loadConfig(scratch.configPath.c_str(), table.get()), 267) << "ERROR_DIRECTORY";
+    EXPECT_EQ(table->proCount, 0);
+    int error = 0;
+    EXPECT_FALSE(saveTable(scratch.configPath.c_str(), *twoRecords(), &error));
+    EXPECT_EQ(error, 267);
+    RemoveDirectoryA(scratch.configPath.c_str());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "file_state.h"
 #include "records.h"
 #include "site.h"
 
@@ -24,6 +25,30 @@ int32_t recounted(const std::string &name, bool wholeName) {
     return record ? record->fields.exeCount : 0;
 }
 
+// Result 3 in words: the library refuses to save a table that would not
+// read back, and a table that was loaded without its file's records.
+void notSaved(const char *changed, int savedErrno) {
+    const std::string record = savedErrno == EINVAL ? unsavableRecord() : "";
+    const std::string unreadable = record.empty() ? unreadableReason() : "";
+    if (!record.empty()) {
+        std::fprintf(stderr,
+                     "%s, but %s was not saved: %s, which the file cannot hold; nothing is saved until that record "
+                     "is given a name of 1 to 99 characters without white space\n",
+                     changed, kConfigPath, record.c_str());
+    } else if (!unreadable.empty()) {
+        std::fprintf(stderr,
+                     "%s in the shared table, but %s was not saved: %s (%s). The table was loaded without its "
+                     "records, so no change is saved to it until every program using Sorvik has ended and the "
+                     "file can be read\n",
+                     changed, kConfigPath, unreadable.c_str(), std::strerror(savedErrno));
+    } else {
+        std::fprintf(stderr,
+                     "%s, but %s could not be written: %s; the change is in the shared table and will be saved "
+                     "with the next change that can be written\n",
+                     changed, kConfigPath, std::strerror(savedErrno));
+    }
+}
+
 int report(int32_t result, int savedErrno, const std::string &done, const std::string &refused,
            const std::string &missing, const char *changed) {
     switch (result) {
@@ -37,10 +62,7 @@ int report(int32_t result, int savedErrno, const std::string &done, const std::s
         std::fprintf(stderr, "%s\n", missing.c_str());
         break;
     case kNotSaved:
-        std::fprintf(stderr,
-                     "%s, but %s could not be written: %s; the change is in the shared table and will be saved "
-                     "with the next change that can be written\n",
-                     changed, kConfigPath, std::strerror(savedErrno));
+        notSaved(changed, savedErrno);
         break;
     default:
         std::fprintf(stderr, "the library answered %d, which this sorvikctl does not know\n", result);

@@ -16,6 +16,8 @@
 #include <algorithm>
 
 #include "commands.h"
+#include "file_state.h"
+#include "site.h"
 #include "listing.h"
 
 namespace sorvikctl {
@@ -43,6 +45,14 @@ void pause(double seconds) {
 
 int listTable(bool json) {
     const std::vector<Record> records = recountedRecords();
+    // On standard error, so that the JSON for scripts stays as it is.
+    const std::string unreadable = unreadableReason();
+    if (!unreadable.empty())
+        std::fprintf(stderr,
+                     "the table could not be read from %s: %s. A table loaded while it could not be read lacks its "
+                     "records, and every change is then refused saving (result 3) until every program using Sorvik "
+                     "has ended and the file can be read\n",
+                     kConfigPath, unreadable.c_str());
     const std::time_t now = std::time(nullptr);
     std::fputs((json ? tableJson(records, now) : tableText(records, now)).c_str(), stdout);
     return 0;
