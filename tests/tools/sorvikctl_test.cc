@@ -230,7 +230,7 @@ TEST_F(Sorvikctl, ATableLoadedWithoutItsFileSaysSoAndNeverSaves) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::filesystem::remove_all(test::kSiteConfig);
         c.arrange();
         const Outcome help = ctlWithin({"--help"});
@@ -272,7 +272,7 @@ TEST_F(Sorvikctl, ARecordWhoseNameTheFileCannotHoldIsNamedAndNothingIsSaved) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.written);
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         ProbeSession holder({"name", "1", c.written});
         const std::string name = uniqueName("added");
         const Outcome add = ctlWithin({"add", name, "0", "1"});
