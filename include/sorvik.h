@@ -99,7 +99,12 @@ SORVIK_API int32_t SORVIK_CALL ModifyOneProcess(const char *name, int32_t minExe
 SORVIK_API int32_t SORVIK_CALL DeleteOneProcess(const char *name);
 
 /* Lists, written into the caller's room for SORVIK_MAX_TASKS entries; the
- * result is the number of entries filled, 0 also on failure. */
+ * result is the number of entries filled, 0 also on failure and for a NULL
+ * list. Every field of a filled entry is written: GetTaskList gives window 0
+ * and an empty title; GetControllableTaskList gives the process's window and
+ * its title where it has them. A task's name is its executable's file name
+ * without the last extension, the file name as the system has it (on Linux a
+ * backslash is part of it). */
 SORVIK_API int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list);
 SORVIK_API int32_t SORVIK_CALL GetControllableTaskList(_TASK_LIST *list);
 /* Recounts the running copies of every record; the result is the number of
