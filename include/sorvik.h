@@ -87,9 +87,10 @@ SORVIK_API int32_t SORVIK_CALL GetProcessPermitExeCountAt(int32_t index);
 SORVIK_API int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index);
 
 /* Administration. Each answers 0 (done and saved), 1 (refused: copies run
- * that the change contradicts), 2 (no such record; for an addition, the
- * table is full or the name cannot be stored: empty, over 99 characters or
- * holding white space) or 3 (changed in the table, but the file could not
+ * that the change contradicts; a negative permit allows none, as 0 does),
+ * 2 (no such record; for an addition, the table is full or the name cannot
+ * be stored: empty, over 99 characters, holding white space or ending in a
+ * backslash) or 3 (changed in the table, but the file could not
  * be written; the old file is intact, and errno tells why). Modify and
  * delete find the record by the part of its name after the last backslash,
  * an addition by its whole name; both ignore the case of ASCII letters. */
