@@ -46,7 +46,8 @@ TEST_F(Administration, ChangesAreRefusedWhileCopiesRunThatContradictThem) {
     const pid_t second = sleepers.start(kReport);
     ProbeSession admin;
     EXPECT_EQ(admin.ask("modify " + kReport + " 0 1"), "modify " + kReport + " 1");
-    EXPECT_EQ(admin.ask("modify " + kReport + " 0 2"), "modify " + kReport + " 0") << "equal to the running copies is allowed";
+    EXPECT_EQ(admin.ask("modify " + kReport + " 0 2"), "modify " + kReport + " 0")
+        << "equal to the running copies is allowed";
     EXPECT_EQ(file(), kReport + "    0\t2   -1   0\r\n" + kViewer + "    0\t1   0   0\r\n");
     EXPECT_EQ(admin.ask("add " + kReport + " 1 1 5 6"), "add " + kReport + " 1");
     EXPECT_EQ(admin.ask("delete " + kReport), "delete " + kReport + " 1");
@@ -59,7 +60,8 @@ TEST_F(Administration, ChangesAreRefusedWhileCopiesRunThatContradictThem) {
     EXPECT_EQ(admin.ask("add " + kNewcomer + " 0 3 -1 0"), "add " + kNewcomer + " 0");
     EXPECT_EQ(file(), kReport + "    1\t1   5   6\r\n" + kNewcomer + "    0\t3   -1   0\r\n");
     // Every process sees the change at once.
-    EXPECT_TRUE(holds(probe({"dump"}), "1|" + kNewcomer + "|" + kNewcomer + "|min=0|permit=3|exe=0|")) << probe({"dump"});
+    EXPECT_TRUE(holds(probe({"dump"}), "1|" + kNewcomer + "|" + kNewcomer + "|min=0|permit=3|exe=0|"))
+        << probe({"dump"});
 }
 
 TEST_F(Administration, LivenessAndMessagesReachEveryProcess) {
@@ -77,7 +79,8 @@ TEST_F(Administration, LivenessAndMessagesReachEveryProcess) {
 
     EXPECT_EQ(program.ask("login " + kViewer), "login " + kViewer + " 1");
     EXPECT_EQ(probe({"reset", kViewer}), "reset " + kViewer + " 1\n");
-    EXPECT_TRUE(holds(probe({"dump"}), "1|" + kViewer + "|" + kViewer + "|min=0|permit=1|exe=0|active=-1|a=0|b=0|preset=100|msg=|"));
+    EXPECT_TRUE(holds(probe({"dump"}),
+                      "1|" + kViewer + "|" + kViewer + "|min=0|permit=1|exe=0|active=-1|a=0|b=0|preset=100|msg=|"));
     EXPECT_EQ(program.ask("logout " + kViewer), "logout " + kViewer + " 0") << "the reset took the slot's copy";
     EXPECT_EQ(file(), kReport + " 1 2 -1 0\n" + kViewer + " 0 1 0 0\n") << "run-time state never reaches the file";
 }

@@ -456,7 +456,8 @@ TEST_F(Sorvikctl, JsonHoldsEveryByteOfNamesMessagesAndTitles) {
     ProbeSession holder;  // keeps the table, and the message in it, between the calls
     ASSERT_EQ(ctl({"msg", hostile, message}).status, 0);
 
-    EXPECT_EQ(strictNames(ctl({"list", "--json"}).out, "[r['name'] for r in d['records']] + [d['records'][0]['message']]"),
+    EXPECT_EQ(strictNames(ctl({"list", "--json"}).out,
+                          "[r['name'] for r in d['records']] + [d['records'][0]['message']]"),
               hostile + "\n" + message + "\n");
     const std::string tasks = ctl({"tasks", "--json"}).out;
     if (crowded(tasks)) GTEST_SKIP() << "more than 500 processes run; the list cannot show ours";
