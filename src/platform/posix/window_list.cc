@@ -401,12 +401,19 @@ void *connectInBackground(void *argument) {
     return nullptr;
 }
 
+// A child forked meanwhile has no such thread, and need not wait for it.
+void forgetAttemptInChild() { gConnecting.store(false); }
+
 // The thread may still run this library's code after its caller returned,
 // so the library is kept loaded for the life of the process.
 void keepLibraryLoaded() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void *>(&connectInBackground), &info) && info.dli_fname)
-        dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void *>(&connectInBackground), &info) && info.dli_fname)
+            dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+        pthread_atfork(nullptr, nullptr, forgetAttemptInChild);
+    });
 }
 
 // A connection to the display DISPLAY names, as every X client finds it;
