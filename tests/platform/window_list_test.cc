@@ -243,44 +243,8 @@ TEST(WindowListOnAServerThatHangsUp, DoesNotEndTheCallersProcess) {
     EXPECT_EQ(test::waitChild(&child), 0) << "the caller died";
 }
 
-// A display that takes connections and never says a word: a listening
-// socket under the abstract name of an unused display number, which no file
-// on the machine stands for and which goes with the socket.
-class SilentDisplay {
-  public:
-    SilentDisplay() {
-        for (int n = 4100; n < 4200 && display.empty(); ++n) {
-            const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
-            struct stat existing;
-            if (stat(path.c_str(), &existing) == 0) continue;
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "%s", path.c_str());
-            const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
-            if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 && listen(fd, 8) == 0) {
-                listener_ = fd;
-                display = ":" + std::to_string(n);
-            } else {
-                close(fd);
-            }
-        }
-    }
-    ~SilentDisplay() { forget(); }
-    // Closes this process's copy of the socket; a forked client calls it, so
-    // that the server's end goes when the test's does.
-    void forget() {
-        if (listener_ >= 0) close(listener_);
-        listener_ = -1;
-    }
-    std::string display;
-
-  private:
-    int listener_ = -1;
-};
-
 TEST(WindowListOnAServerThatNeverAnswers, GivesUpWithoutWindowsAndDoesNotWaitAgain) {
-    SilentDisplay silent;
+    test::SilentDisplay silent;
     ASSERT_FALSE(silent.display.empty());
     test::Child child = test::forkChild([&](int out) {
         silent.forget();

@@ -118,6 +118,16 @@ TEST_F(ControllableTaskList, WithoutADisplayListsTheProgramsWithoutWindows) {
                                                          entry(viewer, kViewer, 0, "")}));
 }
 
+TEST_F(ControllableTaskList, AnXServerThatNeverAnswersGivesTheProgramsWithoutWindows) {
+    test::WindowClient report(program(kReport), x.display, {"window", "mapped", "net", "Quarterly"});
+    ASSERT_EQ(report.windows.size(), 1u);
+    test::SilentDisplay silent;
+    ASSERT_FALSE(silent.display.empty());
+    // runProgram's own limit ends a probe that waits for ever.
+    EXPECT_EQ(controlled(silent.display),
+              (std::vector<std::string>{"controlled 1", entry(report, kReport, 0, "")}));
+}
+
 // The file libxcb was loaded from in the running process `pid`.
 std::string loadedXcb(uint32_t pid) {
     std::istringstream maps(test::readFile("/proc/" + std::to_string(pid) + "/maps"));
