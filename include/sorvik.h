@@ -95,13 +95,14 @@ SORVIK_API int32_t SORVIK_CALL GetProcessPermitExeCountAt(int32_t index);
 SORVIK_API int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index);
 
 /* Administration. Each answers 0 (done and saved), 1 (refused: copies run
- * that the change contradicts), 2 (no such record; for an addition, the
- * table is full or the name cannot be stored: empty, over 99 characters or
- * holding white space) or 3 (changed in the table, but the file was not
- * written; the old file is intact, and errno tells why: EINVAL when a
- * record holds a name that would not read back, written into it through
- * GetProcessStruAt; the reason the file could not be read when the table
- * was loaded, while the table lacks the file's records). Modify and
+ * that the change contradicts; a negative permit allows none, as 0 does),
+ * 2 (no such record; for an addition, the table is full or the name cannot
+ * be stored: empty, over 99 characters, holding white space or ending in a
+ * backslash) or 3 (changed in the table, but the file was not written; the
+ * old file is intact, and errno tells why: EINVAL when a record holds a name
+ * that would not read back, written into it through GetProcessStruAt; the
+ * reason the file could not be read when the table was loaded, while the
+ * table lacks the file's records). Modify and
  * delete find the record by the part of its name after the last backslash,
  * an addition by its whole name; both ignore the case of ASCII letters. */
 SORVIK_API int32_t SORVIK_CALL addOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount,
@@ -110,7 +111,12 @@ SORVIK_API int32_t SORVIK_CALL ModifyOneProcess(const char *name, int32_t minExe
 SORVIK_API int32_t SORVIK_CALL DeleteOneProcess(const char *name);
 
 /* Lists, written into the caller's room for SORVIK_MAX_TASKS entries; the
- * result is the number of entries filled, 0 also on failure. */
+ * result is the number of entries filled, 0 also on failure and for a NULL
+ * list. Every field of a filled entry is written: GetTaskList gives window 0
+ * and an empty title; GetControllableTaskList gives the process's window and
+ * its title where it has them. A task's name is its executable's file name
+ * without the last extension, the file name as the system has it (on Linux a
+ * backslash is part of it). */
 SORVIK_API int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list);
 SORVIK_API int32_t SORVIK_CALL GetControllableTaskList(_TASK_LIST *list);
 /* Recounts the running copies of every record; the result is the number of

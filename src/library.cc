@@ -103,6 +103,7 @@ int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index) {
 }
 
 int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list) {
+    if (!list) return 0;
     // Reads nothing shared, so it needs no lock.
     return fillTaskList(list);
 }

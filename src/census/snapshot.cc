@@ -8,10 +8,10 @@
 namespace sorvik {
 namespace {
 
-bool addToSnapshot(void *context, uint32_t processId, const char *exeText, size_t length) {
+bool addToSnapshot(void *context, uint32_t processId, const char *fileName, size_t length) {
     auto *tasks = static_cast<std::vector<Task> *>(context);
     Task task;
-    if (taskNameOf(exeText, length, task.taskName)) {
+    if (taskNameOf(fileName, length, task.taskName)) {
         task.processId = processId;
         tasks->push_back(task);
     }
@@ -23,11 +23,13 @@ struct ListFill {
     int32_t count;
 };
 
-bool addToList(void *context, uint32_t processId, const char *exeText, size_t length) {
+bool addToList(void *context, uint32_t processId, const char *fileName, size_t length) {
     auto *fill = static_cast<ListFill *>(context);
     _TASK_LIST &entry = fill->list[fill->count];
-    if (taskNameOf(exeText, length, entry.taskName)) {
+    if (taskNameOf(fileName, length, entry.taskName)) {
         entry.processId = processId;
+        entry.window = 0;
+        std::memset(entry.windowTitle, 0, sizeof entry.windowTitle);
         ++fill->count;
     }
     return fill->count < SORVIK_MAX_TASKS;
@@ -35,14 +37,11 @@ bool addToList(void *context, uint32_t processId, const char *exeText, size_t le
 
 }  // namespace
 
-bool taskNameOf(const char *exeText, size_t length, char taskName[sizeof(Task::taskName)]) {
-    size_t start = length;
-    while (start > 0 && exeText[start - 1] != '\\') --start;
-    const size_t fileLength = length - start;
-    if (fileLength > kMaxTaskName) return false;
-    std::memcpy(taskName, exeText + start, fileLength);
-    taskName[fileLength] = '\0';
-    for (size_t i = fileLength; i-- > 1;) {
+bool taskNameOf(const char *fileName, size_t length, char taskName[sizeof(Task::taskName)]) {
+    if (length > kMaxTaskName) return false;
+    std::memcpy(taskName, fileName, length);
+    taskName[length] = '\0';
+    for (size_t i = length; i-- > 1;) {
         if (taskName[i] == '.') {
             taskName[i] = '\0';
             break;

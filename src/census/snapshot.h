@@ -25,10 +25,10 @@ struct TaskSnapshot {
     bool taken = false;
 };
 
-// The task name of an executable's file text: the file name after the last
-// backslash without its last extension (a leading '.' is no extension).
-// False when the file name is longer than 96 characters.
-bool taskNameOf(const char *exeText, size_t length, char taskName[sizeof(Task::taskName)]);
+// The task name of an executable's file name, as the platform's process walk
+// gives it: the name without its last extension (a leading '.' is no
+// extension). False when the file name is longer than 96 characters.
+bool taskNameOf(const char *fileName, size_t length, char taskName[sizeof(Task::taskName)]);
 
 // Where processes come from: the platform's list, or a test's.
 using ProcessSource = bool (*)(platform::ProcessVisitor visit, void *context);
@@ -37,8 +37,9 @@ using ProcessSource = bool (*)(platform::ProcessVisitor visit, void *context);
 // when the source had no list or no memory could be had for it.
 bool takeSnapshot(TaskSnapshot *snapshot, ProcessSource source = platform::listProcesses);
 
-// Fills at most SORVIK_MAX_TASKS entries of `list` from a fresh snapshot,
-// writing processId and taskName only; the walk ends at the last entry
+// Fills at most SORVIK_MAX_TASKS entries of `list` from a fresh snapshot:
+// processId and taskName, with window 0 and an empty windowTitle, so that no
+// entry keeps what the caller's array held. The walk ends at the last entry
 // there is room for. The number filled, 0 with `list` untouched on failure.
 int32_t fillTaskList(_TASK_LIST *list, ProcessSource source = platform::listProcesses);
 

@@ -106,13 +106,16 @@ void setErrno(int error);
 
 // ---- Processes and windows -------------------------------------------------
 
-// Receives one running process: its identifier and the text naming its
-// executable (a bare file name or a path). Answers false to end the walk.
-using ProcessVisitor = bool (*)(void *context, uint32_t processId, const char *exeText, size_t length);
+// Receives one running process: its identifier and its executable's own file
+// name, without directory, cut from the path by the platform's own rules (on
+// Linux after the last '/', so a backslash is part of the name; on Windows
+// after the last backslash). Answers false to end the walk.
+using ProcessVisitor = bool (*)(void *context, uint32_t processId, const char *fileName, size_t length);
 
 // Walks the running processes in the platform's order, leaving out those that
-// have no executable of their own (kernel threads). False when no list could
-// be had at all, before any visit.
+// have no executable of their own (kernel threads) and those that have ended
+// (zombies; a process whose first thread ended while others run still runs).
+// False when no list could be had at all, before any visit.
 bool listProcesses(ProcessVisitor visit, void *context);
 
 // Receives one top-level window: its 32-bit handle, the process that owns it

@@ -33,6 +33,10 @@ void applySettings(ProStru *record, const RecordSettings &settings) {
     record->presetValue = kPresetValue;
 }
 
+bool contradictsRunning(int32_t permitExeCount, int32_t exeCount) {
+    return exeCount > 0 && permitExeCount < exeCount;
+}
+
 }  // namespace
 
 bool storableName(const char *name) {
@@ -40,12 +44,12 @@ bool storableName(const char *name) {
     size_t length = 0;
     for (; name[length] != '\0'; ++length)
         if (isSpace(name[length]) || length >= sizeof(ProStru::proName) - 1) return false;
-    return true;
+    return name[length - 1] != '\\';
 }
 
 int32_t updateRecord(Client *client, ProTable *table, int32_t index, const RecordSettings &settings) {
     ProStru &record = table->records[index];
-    if (settings.permitExeCount < record.exeCount) return kCopiesRun;
+    if (contradictsRunning(settings.permitExeCount, record.exeCount)) return kCopiesRun;
     beginChange(client);
     applySettings(&record, settings);
     endChange(client);
@@ -68,7 +72,7 @@ int32_t appendRecord(Client *client, ProTable *table, const char *name, const Re
 
 int32_t changeLimits(Client *client, ProTable *table, int32_t index, int32_t minExeCount, int32_t permitExeCount) {
     ProStru &record = table->records[index];
-    if (permitExeCount < record.exeCount) return kCopiesRun;
+    if (contradictsRunning(permitExeCount, record.exeCount)) return kCopiesRun;
     beginChange(client);
     record.minExeCount = minExeCount;
     record.permitExeCount = permitExeCount;

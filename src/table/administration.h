@@ -23,9 +23,14 @@ struct RecordSettings {
     int32_t userParamB;
 };
 
-// Whether `name` can be stored and saved so that it reads back the same:
-// 1 to 99 characters and no white space.
+// Whether `name` can be stored and saved so that it reads back the same and
+// be found again by its baseName: 1 to 99 characters, no white space, and
+// not ending in a backslash (which would leave the baseName empty).
 bool storableName(const char *name);
+
+// A change of limits is refused only when copies of the program run that
+// the new permit does not allow. A negative permit allows no copy, as 0
+// does: with none running it is accepted, like any other.
 
 // Overwrites the settings of record `index` (found by whole proName); 1 when
 // its recounted copies exceed the new permit.

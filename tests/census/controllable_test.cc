@@ -84,7 +84,7 @@ TEST_F(ControllableList, KeepsTheTasksWhoseNameIsARecordsBaseName) {
     records({"C:\\apps\\Report", "viewer", "absent"});
     std::strcpy(table->records[3].proName, "ghost");  // past proCount: not in use
     gProcesses = {{10, "report.exe"}, {11, "stranger"},       {12, "VIEWER"},
-                  {13, "Report.bin"}, {14, "C:\\apps\\Report"}, {15, "ghost"}};
+                  {13, "Report.bin"}, {14, "Report"}, {15, "ghost"}, {16, "apps\\Report"}};
     const int32_t count = run();
     EXPECT_EQ(entries(count), (std::vector<std::string>{"10 report", "13 Report", "14 Report", "12 VIEWER"}));
 }

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -239,6 +241,31 @@ TEST(WindowListOnAServerThatHangsUp, DoesNotEndTheCallersProcess) {
     EXPECT_TRUE(test::readLine(child, &line));
     EXPECT_EQ(line, "visited 0 pipe signal blocked 0");
     EXPECT_EQ(test::waitChild(&child), 0) << "the caller died";
+}
+
+TEST(WindowListOnAServerThatNeverAnswers, GivesUpWithoutWindowsAndDoesNotWaitAgain) {
+    test::SilentDisplay silent;
+    ASSERT_FALSE(silent.display.empty());
+    test::Child child = test::forkChild([&](int out) {
+        silent.forget();
+        setenv("DISPLAY", silent.display.c_str(), 1);
+        for (const char *call : {"first", "second"}) {
+            std::vector<Seen> seen;
+            const bool listed = platform::listWindows(collect, &seen);
+            test::sendLine(out, std::string(call) + " " + std::to_string(listed) + " " + std::to_string(seen.size()));
+        }
+        return 0;
+    });
+    // The call's own limit is a couple of seconds; these waits only keep a
+    // call that never returns from holding up the suite.
+    std::string first, second;
+    EXPECT_TRUE(test::readLine(child, &first, std::chrono::seconds(15))) << "the call waits for the silent server";
+    EXPECT_EQ(first, "first 0 0");
+    if (!first.empty()) {
+        EXPECT_TRUE(test::readLine(child, &second, std::chrono::seconds(15))) << "the second call waits";
+        EXPECT_EQ(second, "second 0 0");
+    }
+    EXPECT_EQ(test::waitChild(&child), 0) << "killed, still waiting";
 }
 
 TEST(WindowListWithoutADisplay, VisitsNothingAndSaysSo) {

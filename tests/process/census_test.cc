@@ -1,7 +1,11 @@
 // Counting real processes: copies of the sleeper under the names of
 // controlled programs, seen through the test site's library.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -104,6 +108,76 @@ TEST_F(Census, RecountsCountRunningCopies) {
 
     sleepers.stop(longer);
     EXPECT_TRUE(holds(probe({"refresh", "dump"}), "2|" + kLong + "|" + kLong + "|min=0|permit=3|exe=1|"));
+}
+
+// The state letter of a process, from /proc/PID/stat; '?' when it is gone.
+char stateOf(pid_t pid) {
+    const std::string stat = test::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
+}
+
+void awaitState(pid_t pid, char state) {
+    for (int i = 0; i < 500 && stateOf(pid) != state; ++i) usleep(10000);
+    ASSERT_EQ(stateOf(pid), state) << "process " << pid << " never reached state " << state;
+}
+
+// What happens to programs on every production machine: upgraded while they
+// run, ending their main thread early, named as Linux allows. Each is
+// counted and listed under its own name, as pgrep finds it; a process that
+// has ended is not.
+TEST_F(Census, ProgramsInEveryStateOfLifeAreCountedUnderTheirOwnNames) {
+    const std::string replaced = test::uniqueName("report_generator_replaced");  // cut by the kernel
+    const std::string deleted = test::uniqueName("report_generator_deleted");
+    const std::string marked = test::uniqueName("really_called") + " (deleted)";  // a file's own name
+    const std::string threaded = test::uniqueName("main_thread_ended_early");
+    const std::string shortThreaded = test::uniqueName("thr");
+    const std::string backslashed = "evil\\" + kReport;
+    const std::string ended = test::uniqueName("ended_unreaped");
+    test::writeFile(test::kSiteConfig, replaced + " 0 5 0 0\n" + deleted + " 0 5 0 0\n" + threaded + " 0 5 0 0\n" +
+                                           shortThreaded + " 0 5 0 0\n" + kReport + " 0 5 0 0\n" + ended +
+                                           " 0 5 0 0\n");
+
+    const pid_t replacedPid = sleepers.start(replaced);
+    const std::string fresh = sleepers.path("fresh");
+    std::filesystem::copy_file(sleepers.path(replaced), fresh);
+    ASSERT_EQ(std::rename(fresh.c_str(), sleepers.path(replaced).c_str()), 0) << "an upgrade replaces the file";
+    const pid_t deletedPid = sleepers.start(deleted);
+    ASSERT_EQ(std::remove(sleepers.path(deleted).c_str()), 0);
+    const pid_t markedPid = sleepers.start(marked);
+    const pid_t threadedPid = sleepers.start(threaded, {"leader-exits"});
+    const pid_t shortThreadedPid = sleepers.start(shortThreaded, {"leader-exits"});
+    awaitState(threadedPid, 'Z');
+    awaitState(shortThreadedPid, 'Z');
+    const pid_t reportPid = sleepers.start(kReport);
+    const pid_t backslashedPid = sleepers.start(backslashed);
+    const pid_t endedPid = sleepers.start(ended);
+    ASSERT_EQ(kill(endedPid, SIGKILL), 0);
+    awaitState(endedPid, 'Z');
+
+    const std::string counted = probe({"refresh", "dump"});
+    const struct {
+        std::string name;
+        int copies;
+    } counts[] = {{replaced, 1}, {deleted, 1}, {threaded, 1}, {shortThreaded, 1}, {kReport, 1}, {ended, 0}};
+    for (const auto &c : counts) {
+        const std::string exe = "|min=0|permit=5|exe=" + std::to_string(c.copies) + "|";
+        EXPECT_TRUE(holds(counted, "|" + c.name + "|" + c.name + exe)) << c.name << "\n" << counted;
+        // The single-record recount behind every question sees the same.
+        EXPECT_EQ(probe({"is", c.name}), "is " + c.name + " " + std::to_string(c.copies) + "\n") << c.name;
+    }
+
+    const std::string tasks = probe({"tasks"});
+    EXPECT_TRUE(holds(tasks, "\nleftovers 0, no list 0\n")) << "every field of an entry is written:\n" << tasks;
+    if (holds(tasks, "\ntasks 500\n")) GTEST_SKIP() << "more than 500 processes run; the list cannot show ours";
+    const struct {
+        std::string name;
+        pid_t pid;
+    } listed[] = {{replaced, replacedPid},       {deleted, deletedPid},       {marked, markedPid},
+                  {threaded, threadedPid},       {shortThreaded, shortThreadedPid}, {kReport, reportPid},
+                  {backslashed, backslashedPid}};
+    for (const auto &l : listed) EXPECT_EQ(tasksNamed(tasks, l.name, l.pid), 1) << l.name << "\n" << tasks;
+    EXPECT_FALSE(holds(tasks, "\n" + std::to_string(endedPid) + " ")) << "an ended process is not listed\n" << tasks;
 }
 
 TEST_F(Census, TwoClientsShareOnePermit) {

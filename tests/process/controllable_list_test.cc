@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -37,12 +38,26 @@ std::string entry(const test::WindowClient &client, const std::string &name, uin
     return std::to_string(client.pid()) + "|" + name + "|" + std::to_string(window) + "|" + title;
 }
 
+// Names unique to this run: copies of programs that others run on the
+// machine must not be listed. The record's name and the two programs'
+// differ only in the case of their letters.
+const std::string kRecordReport = test::uniqueName("Report");
+const std::string kReport = test::uniqueName("report");
+const std::string kViewer = test::uniqueName("viewer");
+const std::string kAbsent = test::uniqueName("absent");
+
+std::string upperCase(std::string name) {
+    for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
 class ControllableTaskList : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
         test::removeRegion(test::kSiteRunDir, kSiteRegion);
-        test::writeFile(kSiteConfig, "C:\\apps\\Report 0 5 0 0\nviewer 0 1 0 0\nabsent 0 1 0 0\n");
+        test::writeFile(kSiteConfig, "C:\\apps\\" + kRecordReport + " 0 5 0 0\n" + kViewer + " 0 1 0 0\n" + kAbsent +
+                                         " 0 1 0 0\n");
         const char *old = std::getenv("DISPLAY");
         if (old) oldDisplay = old;
     }
@@ -72,12 +87,12 @@ class ControllableTaskList : public ::testing::Test {
 };
 
 TEST_F(ControllableTaskList, ListsTheTablesRunningProgramsSortedWithTheirWindows) {
-    test::WindowClient report(program("report"), x.display,
+    test::WindowClient report(program(kReport), x.display,
                               {"window", "mapped", "net", "Quarterly", "window", "unmapped", "net", "Draft"});
-    test::WindowClient upper(program("REPORT"), x.display, {"window", "unmapped", "net", "Draft only"});
-    test::WindowClient viewer(program("viewer"), x.display,
+    test::WindowClient upper(program(upperCase(kReport)), x.display, {"window", "unmapped", "net", "Draft only"});
+    test::WindowClient viewer(program(kViewer), x.display,
                               {"window", "mapped", "net", "Photos", "window", "mapped"});
-    test::WindowClient stranger(program("stranger"), x.display, {"window", "mapped", "net", "Nope"});
+    test::WindowClient stranger(program(test::uniqueName("stranger")), x.display, {"window", "mapped", "net", "Nope"});
     ASSERT_EQ(report.windows.size(), 2u);
     ASSERT_EQ(upper.windows.size(), 1u);
     ASSERT_EQ(viewer.windows.size(), 2u);
@@ -88,19 +103,29 @@ TEST_F(ControllableTaskList, ListsTheTablesRunningProgramsSortedWithTheirWindows
     EXPECT_EQ(out[0], "controlled 3");
     // The two report entries compare equal and keep the snapshot's order.
     EXPECT_EQ(std::set<std::string>(out.begin() + 1, out.begin() + 3),
-              (std::set<std::string>{entry(report, "report", report.windows[0], "Quarterly"),
-                                     entry(upper, "REPORT", 0, "")}));
-    EXPECT_EQ(out[3], entry(viewer, "viewer", viewer.windows[1], "Photos"))
+              (std::set<std::string>{entry(report, kReport, report.windows[0], "Quarterly"),
+                                     entry(upper, upperCase(kReport), 0, "")}));
+    EXPECT_EQ(out[3], entry(viewer, kViewer, viewer.windows[1], "Photos"))
         << "the last visible window, the last visible text";
 }
 
 TEST_F(ControllableTaskList, WithoutADisplayListsTheProgramsWithoutWindows) {
-    test::WindowClient report(program("report"), x.display, {"window", "mapped", "net", "Quarterly"});
-    test::WindowClient viewer(program("viewer"), x.display, {"window", "mapped", "net", "Photos"});
+    test::WindowClient report(program(kReport), x.display, {"window", "mapped", "net", "Quarterly"});
+    test::WindowClient viewer(program(kViewer), x.display, {"window", "mapped", "net", "Photos"});
     ASSERT_EQ(report.windows.size(), 1u);
     ASSERT_EQ(viewer.windows.size(), 1u);
-    EXPECT_EQ(controlled(""), (std::vector<std::string>{"controlled 2", entry(report, "report", 0, ""),
-                                                         entry(viewer, "viewer", 0, "")}));
+    EXPECT_EQ(controlled(""), (std::vector<std::string>{"controlled 2", entry(report, kReport, 0, ""),
+                                                         entry(viewer, kViewer, 0, "")}));
+}
+
+TEST_F(ControllableTaskList, AnXServerThatNeverAnswersGivesTheProgramsWithoutWindows) {
+    test::WindowClient report(program(kReport), x.display, {"window", "mapped", "net", "Quarterly"});
+    ASSERT_EQ(report.windows.size(), 1u);
+    test::SilentDisplay silent;
+    ASSERT_FALSE(silent.display.empty());
+    // runProgram's own limit ends a probe that waits for ever.
+    EXPECT_EQ(controlled(silent.display),
+              (std::vector<std::string>{"controlled 1", entry(report, kReport, 0, "")}));
 }
 
 // The file libxcb was loaded from in the running process `pid`.
@@ -114,7 +139,7 @@ std::string loadedXcb(uint32_t pid) {
 }
 
 TEST_F(ControllableTaskList, WithoutAnXLibraryTheListStillComes) {
-    test::WindowClient report(program("report"), x.display, {"window", "mapped", "net", "Quarterly"});
+    test::WindowClient report(program(kReport), x.display, {"window", "mapped", "net", "Quarterly"});
     ASSERT_EQ(report.windows.size(), 1u);
     const std::string xcb = loadedXcb(report.pid());
     ASSERT_FALSE(xcb.empty());
@@ -129,7 +154,7 @@ TEST_F(ControllableTaskList, WithoutAnXLibraryTheListStillComes) {
          xcb, kProbe},
         &status);
     EXPECT_EQ(status, 0) << out;
-    EXPECT_EQ(lines(out), (std::vector<std::string>{"controlled 1", entry(report, "report", 0, "")}));
+    EXPECT_EQ(lines(out), (std::vector<std::string>{"controlled 1", entry(report, kReport, 0, "")}));
 }
 
 }  // namespace

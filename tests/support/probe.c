@@ -8,7 +8,10 @@
  *                         pointer GetProcessStruAt hands out
  *   name I TEXT           writes TEXT into record I's name the same way;
  *                         "name I -" fills it with 'n' and no terminator
- *   tasks                 the task list, "pid name" a line, then "tasks N"
+ *   tasks                 the task list, "pid name" a line, then "tasks N",
+ *                         then "leftovers L, no list R": L entries kept
+ *                         bytes of the array in window or windowTitle, and
+ *                         GetTaskList(NULL) answered R
  *   refresh               RefreshAllSorvikStr's result
  *   login|logout|can|is|must NAME
  *                         the admission calls' answers
@@ -96,9 +99,16 @@ static int run(int argc, char **argv) {
         return 3;
     }
     if (strcmp(command, "tasks") == 0) {
+        /* Filled into an array of 'x' bytes: each entry must come back whole. */
+        memset(tasks, 'x', sizeof tasks);
         int32_t count = GetTaskList(tasks);
-        for (int32_t i = 0; i < count; ++i) printf("%u %s\n", (unsigned)tasks[i].processId, tasks[i].taskName);
+        int32_t leftovers = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            printf("%u %.96s\n", (unsigned)tasks[i].processId, tasks[i].taskName);
+            if (tasks[i].window != 0 || memchr(tasks[i].windowTitle, 'x', sizeof tasks[i].windowTitle)) ++leftovers;
+        }
         printf("tasks %d\n", (int)count);
+        printf("leftovers %d, no list %d\n", (int)leftovers, (int)GetTaskList(NULL));
         return 1;
     }
     if (strcmp(command, "controlled") == 0) {

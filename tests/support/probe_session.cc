@@ -102,11 +102,14 @@ void stopProcess(pid_t pid) {
 
 namespace {
 
-// A started child runs its own program once its command line names it.
+// A started child runs its own program once the command line of one of its
+// threads names it (the first thread may have ended already).
 void awaitExec(pid_t pid, const std::string &program) {
-    const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     for (int i = 0; i < 500; ++i) {
-        if (readFile(cmdline).find(program) != std::string::npos) return;
+        std::error_code error;
+        for (const auto &task : std::filesystem::directory_iterator(tasks, error))
+            if (readFile(task.path().string() + "/cmdline").find(program) != std::string::npos) return;
         usleep(10000);
     }
     ADD_FAILURE() << program << " did not start";
@@ -125,10 +128,10 @@ Sleepers::~Sleepers() {
     std::filesystem::remove_all(directory_, ignored);
 }
 
-pid_t Sleepers::start(const std::string &fileName) {
+pid_t Sleepers::start(const std::string &fileName, const std::vector<std::string> &args) {
     const std::string copy = path(fileName);
     if (!std::filesystem::exists(copy)) std::filesystem::copy_file(kSleeper, copy);
-    const pid_t pid = startProcess(copy);
+    const pid_t pid = startProcess(copy, args);
     running_.push_back(pid);
     awaitExec(pid, copy);
     return pid;

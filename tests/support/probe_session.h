@@ -60,7 +60,7 @@ class Sleepers {
   public:
     Sleepers();
     ~Sleepers();
-    pid_t start(const std::string &fileName);
+    pid_t start(const std::string &fileName, const std::vector<std::string> &args = {});
     void stop(pid_t pid);
     // A file in the directory, for scripts the test writes.
     std::string path(const std::string &fileName) const { return directory_ + "/" + fileName; }

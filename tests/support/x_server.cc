@@ -2,8 +2,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -81,6 +86,30 @@ int runOnDisplay(const std::string &display, const std::vector<std::string> &arg
         execArgv(argv, false);
     });
     return waitChild(&child, std::chrono::seconds(10));
+}
+
+SilentDisplay::SilentDisplay() {
+    for (int n = 4100; n < 4200 && display.empty(); ++n) {
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+        struct stat existing;
+        if (stat(path.c_str(), &existing) == 0) continue;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "%s", path.c_str());
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+        if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 && listen(fd, 8) == 0) {
+            listener_ = fd;
+            display = ":" + std::to_string(n);
+        } else {
+            close(fd);
+        }
+    }
+}
+
+void SilentDisplay::forget() {
+    if (listener_ >= 0) close(listener_);
+    listener_ = -1;
 }
 
 }  // namespace sorvik::test

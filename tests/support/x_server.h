@@ -41,6 +41,25 @@ struct WindowClient {
     std::vector<uint32_t> windows;
 };
 
+// A display that takes connections and never says a word: a listening
+// socket under the abstract name of an unused display number, which no file
+// on the machine stands for and which goes with the socket. `display` is
+// ":N", or empty when no number was free.
+class SilentDisplay {
+  public:
+    SilentDisplay();
+    ~SilentDisplay() { forget(); }
+    SilentDisplay(const SilentDisplay &) = delete;
+    SilentDisplay &operator=(const SilentDisplay &) = delete;
+    // Closes this process's copy of the socket; a forked client calls it, so
+    // that the server's end goes when the test's does.
+    void forget();
+    std::string display;
+
+  private:
+    int listener_ = -1;
+};
+
 // Runs `argv` on `display` and waits at most 10 s for it; its exit status,
 // or -1.
 int runOnDisplay(const std::string &display, const std::vector<std::string> &argv);

@@ -81,6 +81,32 @@ TEST_F(Administration, ModifyRefusesAPermitBelowTheRunningCopies) {
     EXPECT_EQ(modify("ghost", 1, 1), kNoRecord);
 }
 
+// A negative permit allows no copy, as 0 does; whether it is refused
+// depends only on the copies that run, whichever call sets it.
+TEST_F(Administration, ANegativePermitIsRefusedOnlyWhenCopiesRun) {
+    struct Case {
+        const char *call;
+        int running;
+        int32_t permit;
+        int32_t result;
+    } cases[] = {{"modify", 0, -1, kDone},       {"add", 0, -5, kDone},       {"modify", 0, 0, kDone},
+                 {"modify", 1, -1, kCopiesRun}, {"add", 1, -5, kCopiesRun}, {"add", 1, 0, kCopiesRun},
+                 {"modify", 1, 1, kDone}};
+    for (const Case &c : cases) {
+        const std::string what = std::string(c.call) + " running " + std::to_string(c.running) + " permit " +
+                                 std::to_string(c.permit);
+        const auto running = copies("report", c.running);
+        const int32_t result = std::string(c.call) == "add" ? add("report", {1, c.permit, 0, 0}, running)
+                                                            : modify("report", 1, c.permit, running);
+        EXPECT_EQ(result, c.result) << what;
+        if (result == kDone) {
+            EXPECT_EQ(table->records[2].permitExeCount, c.permit) << what;
+        }
+    }
+    EXPECT_EQ(add("newcomer", {0, -3, 0, 0}), kDone) << "a new record has no copies counted";
+    EXPECT_EQ(table->records[3].permitExeCount, -3);
+}
+
 TEST_F(Administration, DeleteMovesLaterRecordsDownAndKeepsTheLastSlotsCopy) {
     EXPECT_EQ(remove("report", copies("report", 1)), kCopiesRun);
     EXPECT_EQ(table->proCount, 3);
@@ -156,7 +182,8 @@ TEST_F(Administration, NamesThatCannotBeStoredAreRefused) {
         const char *name;
         int32_t result;
     } cases[] = {{tooLong.c_str(), kNoRecord}, {"", kNoRecord},       {"two words", kNoRecord},
-                 {"tab\there", kNoRecord},     {nullptr, kNoRecord},  {longest.c_str(), kDone}};
+                 {"tab\there", kNoRecord},     {nullptr, kNoRecord},  {"tools\\", kNoRecord},
+                 {"\\", kNoRecord},              {longest.c_str(), kDone}};
     for (const Case &c : cases) EXPECT_EQ(add(c.name, {0, 1, 0, 0}), c.result) << (c.name ? c.name : "null");
     EXPECT_EQ(table->proCount, 4);
     EXPECT_STREQ(table->records[3].proName, longest.c_str());

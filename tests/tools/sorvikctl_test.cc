@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -160,6 +161,8 @@ TEST_F(Sorvikctl, AdministrationAnswersInWordsWithTheResultCodeAsExitStatus) {
     const std::string twoRun = "refused: 2 copies of " + report + " are running";
     const std::vector<Step> steps{
         {{"modify", report, "0", "1"}, 1, "", twoRun + ", more than the 1 permitted\n"},
+        {{"modify", report, "0", "-1"}, 1, "", twoRun + ", and none is permitted\n"},
+        {{"modify", viewer, "0", "-1"}, 0, "changed " + viewer + ": min 0, permit -1\n", ""},
         {{"modify", report, "0", "2"}, 0, "changed " + report + ": min 0, permit 2\n", ""},
         {{"add", report, "1", "1", "5", "6"}, 1, "", twoRun + ", more than the 1 permitted\n"},
         {{"delete", report}, 1, "", twoRun + "\n"},
@@ -167,6 +170,10 @@ TEST_F(Sorvikctl, AdministrationAnswersInWordsWithTheResultCodeAsExitStatus) {
         {{"modify", nothing, "0", "1"}, 2, "", "no record named " + nothing + "\n"},
         {{"add", "two words", "0", "1"}, 2, "", "the name cannot be stored: it holds white space\n"},
         {{"add", "", "0", "1"}, 2, "", "the name cannot be stored: it is empty\n"},
+        {{"add", "tools\\", "0", "1"},
+         2,
+         "",
+         "the name cannot be stored: it ends in a backslash, so its base name would be empty\n"},
         {{"add", longName, "0", "1"}, 2, "", "the name cannot be stored: it is 100 characters long, over 99\n"},
         {{"add", newcomer, "0", "3"}, 0, "added " + newcomer + ": min 0, permit 3, A -1, B 0\n", ""},
         {{"add", newcomer, "1", "4", "7", "-8"}, 0, "updated " + newcomer + ": min 1, permit 4, A 7, B -8\n", ""},
@@ -494,6 +501,47 @@ TEST_F(Sorvikctl, TasksListRunningProcessesWithTheirWindows) {
     EXPECT_EQ(text.out.find("pid  window  name"), text.out.find_first_not_of(' ')) << text.out;
     EXPECT_TRUE(std::regex_search(text.out, std::regex("\n *" + std::to_string(pid) + "  0x0 +" + task + "\n")))
         << text.out;
+}
+
+// Parses `json` as a strict reader does: the bytes must be UTF-8 and the text
+// one JSON document. The names found at `path` (a Python expression on the
+// document `d`), restored from the documented escaping, one a line.
+std::string strictNames(const std::string &json, const std::string &path) {
+    char pattern[] = "/tmp/sorvikctl-json-XXXXXX";
+    const std::string directory = mkdtemp(pattern);
+    test::writeFile(directory + "/in", json);
+    const std::string script =
+        "import json, re, sys\n"
+        "d = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8', 'strict'))\n"
+        "for name in " + path + ":\n"
+        "    raw = re.sub(rb'\\\\x([0-9a-fA-F]{2})', lambda m: bytes([int(m.group(1), 16)]), name.encode('utf-8'))\n"
+        "    sys.stdout.buffer.write(raw + b'\\n')\n";
+    test::writeFile(directory + "/check.py", script);
+    const std::string command = "python3 " + directory + "/check.py " + directory + "/in > " + directory + "/out 2>&1";
+    const int status = std::system(command.c_str());
+    const std::string out = test::readFile(directory + "/out");
+    std::filesystem::remove_all(directory);
+    return status == 0 ? out : "not valid JSON: " + out;
+}
+
+TEST_F(Sorvikctl, JsonHoldsEveryByteOfNamesMessagesAndTitles) {
+    // Bytes that no UTF-8 reader takes, and (in the message, since a name's
+    // backslash divides it) a backslash that reads like the escaping itself.
+    const std::string hostile = uniqueName("bytes") + "\xff\xc0\xaf\xed\xa0\x80\xe2\x82";
+    const std::string message = std::string("\xfe\\x7f\x01") + "\xc3\xa9";
+    writeConfig(hostile + " 0 5 0 0\n");
+    const pid_t pid = sleepers.start(hostile);
+    ProbeSession holder;  // keeps the table, and the message in it, between the calls
+    ASSERT_EQ(ctl({"msg", hostile, message}).status, 0);
+
+    EXPECT_EQ(strictNames(ctl({"list", "--json"}).out,
+                          "[r['name'] for r in d['records']] + [d['records'][0]['message']]"),
+              hostile + "\n" + message + "\n");
+    const std::string tasks = ctl({"tasks", "--json"}).out;
+    if (crowded(tasks)) GTEST_SKIP() << "more than 500 processes run; the list cannot show ours";
+    EXPECT_EQ(strictNames(tasks, "[t['name'] for t in d['tasks'] if t['pid'] == " + std::to_string(pid) + "]"),
+              hostile + "\n");
+    EXPECT_EQ(strictNames(ctl({"controlled", "--json"}).out, "[t['name'] for t in d['tasks']]"), hostile + "\n");
 }
 
 TEST_F(Sorvikctl, ControlledListsOnlyTheProgramsTheTableHolds) {

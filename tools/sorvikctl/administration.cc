@@ -71,6 +71,12 @@ int report(int32_t result, int savedErrno, const std::string &done, const std::s
     return result;
 }
 
+// Why running copies refuse a permit; a negative permit allows none, as 0 does.
+std::string tooMany(int32_t count, const std::string &name, int32_t permit) {
+    if (permit <= 0) return copies(count, name) + ", and none is permitted";
+    return copies(count, name) + ", more than the " + std::to_string(permit) + " permitted";
+}
+
 std::string limits(int32_t min, int32_t permit) {
     return "min " + std::to_string(min) + ", permit " + std::to_string(permit);
 }
@@ -87,7 +93,7 @@ int addRecord(const std::string &name, int32_t min, int32_t permit, int32_t a, i
     const std::string missing = reason.empty() ? "the table is full (" + std::to_string(SORVIK_MAX_RECORDS) + " records)"
                                                : "the name cannot be stored: " + reason;
     return report(result, savedErrno, (existed ? "updated " : "added ") + name + ": " + settings,
-                  copies(recounted(name, true), name) + ", more than the " + std::to_string(permit) + " permitted",
+                  tooMany(recounted(name, true), name, permit),
                   missing, existed ? "updated" : "added");
 }
 
@@ -96,7 +102,7 @@ int modifyRecord(const std::string &name, int32_t min, int32_t permit) {
     const int32_t result = ModifyOneProcess(name.c_str(), min, permit);
     const int savedErrno = errno;
     return report(result, savedErrno, "changed " + name + ": " + limits(min, permit),
-                  copies(recounted(name, false), name) + ", more than the " + std::to_string(permit) + " permitted",
+                  tooMany(recounted(name, false), name, permit),
                   "no record named " + name, "changed");
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "utf8_text.h"
+
 namespace sorvikctl {
 namespace {
 
@@ -42,18 +44,6 @@ std::string alignedTable(const std::vector<Column> &columns, const std::vector<s
     std::string out = line(titles);
     for (const auto &row : rows) out += line(row);
     return out;
-}
-
-bool isUtf8(std::string_view text) {
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xe ? 3 : (c >> 3) == 0x1e ? 4 : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        for (size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2) return false;
-        i += length;
-    }
-    return true;
 }
 
 std::string hex(uint32_t value) {
@@ -139,15 +129,14 @@ std::string tasksJson(const std::vector<_TASK_LIST> &tasks) {
 }
 
 std::string jsonString(std::string_view text) {
-    const bool utf8 = isUtf8(text);
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : validUtf8(text)) {
         const auto byte = static_cast<unsigned char>(c);
-        char escaped[8];
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (byte < 0x20 || byte == 0x7f || (byte >= 0x80 && !utf8)) {
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             out += escaped;
         } else {

@@ -23,8 +23,8 @@ std::vector<_TASK_LIST> readTasks(bool controlledOnly);
 std::string tasksText(const std::vector<_TASK_LIST> &tasks, const std::string &none);
 std::string tasksJson(const std::vector<_TASK_LIST> &tasks);
 
-// `text` as a JSON string. Text that is not UTF-8 is taken as Latin-1, so
-// that every byte survives as one character.
+// `text` as a JSON string: the bytes as validUtf8 gives them, with quotes,
+// backslashes and control characters escaped as JSON asks.
 std::string jsonString(std::string_view text);
 
 }  // namespace sorvikctl

@@ -47,6 +47,7 @@ std::string unstorableReason(std::string_view name) {
         return "it is " + std::to_string(name.size()) + " characters long, over 99";
     for (char c : name)
         if (isSpace(c)) return "it holds white space";
+    if (name.back() == '\\') return "it ends in a backslash, so its base name would be empty";
     return "";
 }
 

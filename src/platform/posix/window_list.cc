@@ -10,39 +10,54 @@
 // handler, and a window that vanishes while it is being asked about is just a
 // request that failed. Requests go out in batches and their replies are
 // collected afterwards, so that a few round trips serve many windows.
+//
+// The X server is another program, and may accept a connection and then
+// never answer. libxcb waits for an answer without limit, so no reply is
+// waited for through it: each is polled for on the connection's socket until
+// one deadline for the whole call, after which the call gives up and the
+// caller gets no more windows.
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
+#include <unistd.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 namespace sorvik::platform {
 namespace {
 
 struct Xcb {
     decltype(&xcb_connect) connect;
+    decltype(&xcb_get_file_descriptor) fileDescriptor;
+    decltype(&xcb_flush) flush;
+    decltype(&xcb_poll_for_reply) pollForReply;
     decltype(&xcb_connection_has_error) connectionHasError;
     decltype(&xcb_disconnect) disconnect;
     decltype(&xcb_get_setup) getSetup;
     decltype(&xcb_setup_roots_iterator) setupRootsIterator;
     decltype(&xcb_screen_next) screenNext;
     decltype(&xcb_intern_atom) internAtom;
-    decltype(&xcb_intern_atom_reply) internAtomReply;
     decltype(&xcb_get_property) getProperty;
-    decltype(&xcb_get_property_reply) getPropertyReply;
     decltype(&xcb_get_property_value) getPropertyValue;
     decltype(&xcb_get_property_value_length) getPropertyValueLength;
     decltype(&xcb_query_tree) queryTree;
-    decltype(&xcb_query_tree_reply) queryTreeReply;
     decltype(&xcb_query_tree_children) queryTreeChildren;
     decltype(&xcb_query_tree_children_length) queryTreeChildrenLength;
     decltype(&xcb_get_window_attributes) getWindowAttributes;
-    decltype(&xcb_get_window_attributes_reply) getWindowAttributesReply;
     decltype(&xcb_prefetch_extension_data) prefetchExtensionData;
     decltype(&xcb_get_extension_data) getExtensionData;
 
@@ -50,7 +65,6 @@ struct Xcb {
     // does not name it itself; all null when libxcb-res is missing.
     xcb_extension_t *resId;
     decltype(&xcb_res_query_client_ids) resQueryClientIds;
-    decltype(&xcb_res_query_client_ids_reply) resQueryClientIdsReply;
     decltype(&xcb_res_query_client_ids_ids_iterator) resIdsIterator;
     decltype(&xcb_res_client_id_value_next) resIdValueNext;
     decltype(&xcb_res_client_id_value_value) resIdValueValue;
@@ -66,20 +80,19 @@ bool bind(void *library, const char *name, F *function) {
 bool loadCore(Xcb *x) {
     void *core = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
     if (!core) return false;
-    return bind(core, "xcb_connect", &x->connect) && bind(core, "xcb_connection_has_error", &x->connectionHasError) &&
+    return bind(core, "xcb_connect", &x->connect) && bind(core, "xcb_get_file_descriptor", &x->fileDescriptor) &&
+           bind(core, "xcb_flush", &x->flush) && bind(core, "xcb_poll_for_reply", &x->pollForReply) &&
+           bind(core, "xcb_connection_has_error", &x->connectionHasError) &&
            bind(core, "xcb_disconnect", &x->disconnect) && bind(core, "xcb_get_setup", &x->getSetup) &&
            bind(core, "xcb_setup_roots_iterator", &x->setupRootsIterator) &&
            bind(core, "xcb_screen_next", &x->screenNext) && bind(core, "xcb_intern_atom", &x->internAtom) &&
-           bind(core, "xcb_intern_atom_reply", &x->internAtomReply) &&
            bind(core, "xcb_get_property", &x->getProperty) &&
-           bind(core, "xcb_get_property_reply", &x->getPropertyReply) &&
            bind(core, "xcb_get_property_value", &x->getPropertyValue) &&
            bind(core, "xcb_get_property_value_length", &x->getPropertyValueLength) &&
-           bind(core, "xcb_query_tree", &x->queryTree) && bind(core, "xcb_query_tree_reply", &x->queryTreeReply) &&
+           bind(core, "xcb_query_tree", &x->queryTree) &&
            bind(core, "xcb_query_tree_children", &x->queryTreeChildren) &&
            bind(core, "xcb_query_tree_children_length", &x->queryTreeChildrenLength) &&
            bind(core, "xcb_get_window_attributes", &x->getWindowAttributes) &&
-           bind(core, "xcb_get_window_attributes_reply", &x->getWindowAttributesReply) &&
            bind(core, "xcb_prefetch_extension_data", &x->prefetchExtensionData) &&
            bind(core, "xcb_get_extension_data", &x->getExtensionData);
 }
@@ -89,7 +102,6 @@ void loadRes(Xcb *x) {
     if (!res) return;
     x->resId = static_cast<xcb_extension_t *>(dlsym(res, "xcb_res_id"));
     if (!x->resId || !bind(res, "xcb_res_query_client_ids", &x->resQueryClientIds) ||
-        !bind(res, "xcb_res_query_client_ids_reply", &x->resQueryClientIdsReply) ||
         !bind(res, "xcb_res_query_client_ids_ids_iterator", &x->resIdsIterator) ||
         !bind(res, "xcb_res_client_id_value_next", &x->resIdValueNext) ||
         !bind(res, "xcb_res_client_id_value_value", &x->resIdValueValue) ||
@@ -130,13 +142,61 @@ struct Owned {
     }
 };
 
+// One call's connection and the moment by which it must be done with it.
+struct Session {
+    const Xcb &x;
+    xcb_connection_t *c;
+    timespec deadline;
+    bool expired = false;
+};
+
+constexpr int kDisplayWaitSeconds = 2;
+
+timespec deadlineFromNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    now.tv_sec += kDisplayWaitSeconds;
+    return now;
+}
+
+// Milliseconds left until `deadline`, 0 once it has passed.
+int millisecondsLeft(const timespec &deadline) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long left = (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000 +
+                           (static_cast<long long>(deadline.tv_nsec) - now.tv_nsec) / 1000000;
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits until `fd` is ready for `events` or the deadline passes; false then.
+bool awaitReady(int fd, short events, const timespec &deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int ready = poll(&p, 1, millisecondsLeft(deadline));
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
+// The reply to `cookie`, or null for an error, a broken connection or a
+// deadline passed; once the deadline has passed, nothing more is waited for.
 template <typename Reply, typename Cookie>
-Reply *collect(Reply *(*receive)(xcb_connection_t *, Cookie, xcb_generic_error_t **), xcb_connection_t *c,
-               Cookie cookie) {
-    xcb_generic_error_t *error = nullptr;
-    Reply *reply = receive(c, cookie, &error);
-    std::free(error);
-    return reply;
+Reply *collect(Session &s, Cookie cookie) {
+    if (s.expired) return nullptr;
+    if (s.x.flush(s.c) <= 0) return nullptr;
+    const int fd = s.x.fileDescriptor(s.c);
+    for (;;) {
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (s.x.pollForReply(s.c, cookie.sequence, &reply, &error)) {
+            std::free(error);
+            return static_cast<Reply *>(reply);
+        }
+        if (!awaitReady(fd, POLLIN, s.deadline)) {
+            s.expired = true;
+            return nullptr;
+        }
+    }
 }
 
 struct Atoms {
@@ -148,7 +208,9 @@ struct Atoms {
 
 // Atoms that no client has ever named cannot be set on any window, so they
 // are looked up without being created, and a missing one skips its request.
-Atoms internAtoms(const Xcb &x, xcb_connection_t *c) {
+Atoms internAtoms(Session &s) {
+    const Xcb &x = s.x;
+    xcb_connection_t *c = s.c;
     const char *names[] = {"_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME", "UTF8_STRING"};
     xcb_intern_atom_cookie_t cookies[4];
     for (int i = 0; i < 4; ++i)
@@ -156,7 +218,7 @@ Atoms internAtoms(const Xcb &x, xcb_connection_t *c) {
     xcb_atom_t found[4];
     for (int i = 0; i < 4; ++i) {
         Owned<xcb_intern_atom_reply_t> reply;
-        reply.reset(collect(x.internAtomReply, c, cookies[i]));
+        reply.reset(collect<xcb_intern_atom_reply_t>(s, cookies[i]));
         found[i] = reply.reply ? reply.reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
     }
     return Atoms{found[0], found[1], found[2], found[3]};
@@ -191,9 +253,10 @@ uint32_t cardinalOf(const Xcb &x, const xcb_get_property_reply_t *reply) {
 }
 
 // The process the server knows behind the client that created `window`.
-uint32_t serverPidOf(const Xcb &x, xcb_connection_t *c, xcb_res_query_client_ids_cookie_t cookie) {
+uint32_t serverPidOf(Session &s, xcb_res_query_client_ids_cookie_t cookie) {
+    const Xcb &x = s.x;
     Owned<xcb_res_query_client_ids_reply_t> reply;
-    reply.reset(collect(x.resQueryClientIdsReply, c, cookie));
+    reply.reset(collect<xcb_res_query_client_ids_reply_t>(s, cookie));
     if (!reply.reply) return 0;
     for (xcb_res_client_id_value_iterator_t it = x.resIdsIterator(reply.reply); it.rem > 0; x.resIdValueNext(&it))
         if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) && x.resIdValueValueLength(it.data) >= 1)
@@ -217,8 +280,10 @@ struct Batch {
     char title[kBatch][kTitleBytes + 1];
 };
 
-void visitBatch(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool haveRes, const xcb_window_t *windows,
-                int count, Batch *b, WindowVisitor visit, void *context) {
+void visitBatch(Session &s, const Atoms &atoms, bool haveRes, const xcb_window_t *windows, int count, Batch *b,
+                WindowVisitor visit, void *context) {
+    const Xcb &x = s.x;
+    xcb_connection_t *c = s.c;
     for (int i = 0; i < count; ++i) {
         b->attributes[i] = x.getWindowAttributes(c, windows[i]);
         if (atoms.wmPid != XCB_ATOM_NONE)
@@ -230,25 +295,25 @@ void visitBatch(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool have
     bool askServer = false;
     for (int i = 0; i < count; ++i) {
         Owned<xcb_get_window_attributes_reply_t> attributes;
-        attributes.reset(collect(x.getWindowAttributesReply, c, b->attributes[i]));
+        attributes.reset(collect<xcb_get_window_attributes_reply_t>(s, b->attributes[i]));
         b->exists[i] = attributes.reply != nullptr;
         b->visible[i] = attributes.reply && attributes.reply->map_state == XCB_MAP_STATE_VIEWABLE;
 
         Owned<xcb_get_property_reply_t> property;
         b->owner[i] = 0;
         if (atoms.wmPid != XCB_ATOM_NONE) {
-            property.reset(collect(x.getPropertyReply, c, b->pid[i]));
+            property.reset(collect<xcb_get_property_reply_t>(s, b->pid[i]));
             b->owner[i] = cardinalOf(x, property.reply);
         }
         // _NET_WM_NAME when it holds UTF-8 text, else the older WM_NAME.
         b->title[i][0] = '\0';
         bool named = false;
         if (atoms.netWmName != XCB_ATOM_NONE && atoms.utf8String != XCB_ATOM_NONE) {
-            property.reset(collect(x.getPropertyReply, c, b->netName[i]));
+            property.reset(collect<xcb_get_property_reply_t>(s, b->netName[i]));
             named = property.reply && property.reply->type == atoms.utf8String &&
                     textOf(x, property.reply, atoms.utf8String, b->title[i]) && b->title[i][0] != '\0';
         }
-        property.reset(collect(x.getPropertyReply, c, b->wmName[i]));
+        property.reset(collect<xcb_get_property_reply_t>(s, b->wmName[i]));
         if (!named) textOf(x, property.reply, atoms.utf8String, b->title[i]);
 
         if (b->exists[i] && b->owner[i] == 0 && haveRes) {
@@ -259,7 +324,9 @@ void visitBatch(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool have
     }
     if (askServer)
         for (int i = 0; i < count; ++i)
-            if (b->exists[i] && b->owner[i] == 0) b->owner[i] = serverPidOf(x, c, b->serverPid[i]);
+            if (b->exists[i] && b->owner[i] == 0) b->owner[i] = serverPidOf(s, b->serverPid[i]);
+    // A batch the server did not answer in time is not handed on half done.
+    if (s.expired) return;
     for (int i = 0; i < count; ++i)
         if (b->exists[i]) visit(context, windows[i], b->owner[i], b->visible[i], b->title[i]);
 }
@@ -267,17 +334,19 @@ void visitBatch(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool have
 // The top-level windows of one screen: the window manager's list of the
 // windows it manages, in its order, when it publishes one; else the root's
 // children, bottom to top.
-void visitScreen(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool haveRes, xcb_window_t root, Batch *b,
-                 WindowVisitor visit, void *context) {
+void visitScreen(Session &s, const Atoms &atoms, bool haveRes, xcb_window_t root, Batch *b, WindowVisitor visit,
+                 void *context) {
+    const Xcb &x = s.x;
+    xcb_connection_t *c = s.c;
     xcb_get_property_cookie_t listCookie{};
     if (atoms.clientList != XCB_ATOM_NONE)
         listCookie = x.getProperty(c, 0, root, atoms.clientList, XCB_ATOM_WINDOW, 0, UINT32_MAX / 4);
     const xcb_query_tree_cookie_t treeCookie = x.queryTree(c, root);
 
     Owned<xcb_get_property_reply_t> list;
-    if (atoms.clientList != XCB_ATOM_NONE) list.reset(collect(x.getPropertyReply, c, listCookie));
+    if (atoms.clientList != XCB_ATOM_NONE) list.reset(collect<xcb_get_property_reply_t>(s, listCookie));
     Owned<xcb_query_tree_reply_t> tree;
-    tree.reset(collect(x.queryTreeReply, c, treeCookie));
+    tree.reset(collect<xcb_query_tree_reply_t>(s, treeCookie));
 
     const xcb_window_t *windows = nullptr;
     int count = 0;
@@ -289,10 +358,103 @@ void visitScreen(const Xcb &x, xcb_connection_t *c, const Atoms &atoms, bool hav
         windows = x.queryTreeChildren(tree.reply);
         count = x.queryTreeChildrenLength(tree.reply);
     }
-    for (int done = 0; done < count; done += kBatch) {
+    for (int done = 0; done < count && !s.expired; done += kBatch) {
         const int n = count - done < kBatch ? count - done : kBatch;
-        visitBatch(x, c, atoms, haveRes, windows + done, n, b, visit, context);
+        visitBatch(s, atoms, haveRes, windows + done, n, b, visit, context);
     }
+}
+
+// ---- Connecting without waiting for ever ---------------------------------
+
+// libxcb's connection handshake waits for the server's answer without limit
+// and cannot be interrupted, so it runs on a thread of its own while the
+// caller waits for it only until the deadline. A caller that stops waiting
+// leaves the thread to end when the server answers or goes; until then no
+// new attempt starts, so a server that never answers costs one thread.
+struct PendingConnection {
+    std::mutex lock;
+    std::condition_variable finishedOrAbandoned;
+    const Xcb *x = nullptr;
+    xcb_connection_t *c = nullptr;
+    bool finished = false;
+    bool abandoned = false;
+};
+
+std::atomic<bool> gConnecting{false};
+
+void *connectInBackground(void *argument) {
+    auto *pending = static_cast<PendingConnection *>(argument);
+    xcb_connection_t *c = pending->x->connect(nullptr, nullptr);
+    bool abandoned;
+    {
+        std::lock_guard<std::mutex> hold(pending->lock);
+        pending->c = c;
+        pending->finished = true;
+        abandoned = pending->abandoned;
+        pending->finishedOrAbandoned.notify_one();
+    }
+    if (abandoned) {
+        pending->x->disconnect(c);
+        delete pending;
+        gConnecting.store(false);
+    }
+    return nullptr;
+}
+
+// A child forked meanwhile has no such thread, and need not wait for it.
+void forgetAttemptInChild() { gConnecting.store(false); }
+
+// The thread may still run this library's code after its caller returned,
+// so the library is kept loaded for the life of the process.
+void keepLibraryLoaded() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void *>(&connectInBackground), &info) && info.dli_fname)
+            dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+        pthread_atfork(nullptr, nullptr, forgetAttemptInChild);
+    });
+}
+
+// A connection to the display DISPLAY names, as every X client finds it;
+// null when there is none, or none before the deadline.
+xcb_connection_t *connectBy(const Xcb &x, const timespec &deadline) {
+    if (gConnecting.exchange(true)) return nullptr;  // an earlier attempt still waits
+    auto *pending = new (std::nothrow) PendingConnection;
+    if (!pending) {
+        gConnecting.store(false);
+        return nullptr;
+    }
+    pending->x = &x;
+    // The thread takes no signal meant for the caller's process.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attributes, connectInBackground, pending) == 0;
+    pthread_attr_destroy(&attributes);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (!started) {
+        delete pending;
+        gConnecting.store(false);
+        return nullptr;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(millisecondsLeft(deadline));
+    {
+        std::unique_lock<std::mutex> hold(pending->lock);
+        if (!pending->finishedOrAbandoned.wait_until(hold, until, [pending] { return pending->finished; })) {
+            pending->abandoned = true;
+            keepLibraryLoaded();
+            return nullptr;
+        }
+    }
+    xcb_connection_t *c = pending->c;
+    delete pending;
+    gConnecting.store(false);
+    return c;
 }
 
 struct Connection {
@@ -339,12 +501,17 @@ bool listWindows(WindowVisitor visit, void *context) {
     const Xcb *x = xcb();
     if (!x) return false;
     const PipeSignalBlocked quiet;
-    // The display is the X library's to find, as every X client finds it.
-    const Connection connection{*x, x->connect(nullptr, nullptr)};
-    xcb_connection_t *c = connection.c;
-    if (!c || x->connectionHasError(c)) return false;
+    const timespec deadline = deadlineFromNow();
+    xcb_connection_t *c = connectBy(*x, deadline);
+    if (!c) return false;
+    const Connection connection{*x, c};
+    if (x->connectionHasError(c)) return false;
+    Session session{*x, c, deadline};
+    // The extension's answer is asked for before the atoms' and so arrives
+    // before them; once they are in, reading it waits for nothing.
     if (x->resId) x->prefetchExtensionData(c, x->resId);
-    const Atoms atoms = internAtoms(*x, c);
+    const Atoms atoms = internAtoms(session);
+    if (session.expired) return false;
     bool haveRes = false;
     if (x->resId) {
         const xcb_query_extension_reply_t *res = x->getExtensionData(c, x->resId);
@@ -352,11 +519,11 @@ bool listWindows(WindowVisitor visit, void *context) {
     }
     auto *batch = static_cast<Batch *>(std::malloc(sizeof(Batch)));
     if (!batch) return true;
-    for (xcb_screen_iterator_t screen = x->setupRootsIterator(x->getSetup(c)); screen.rem > 0;
+    for (xcb_screen_iterator_t screen = x->setupRootsIterator(x->getSetup(c)); screen.rem > 0 && !session.expired;
          x->screenNext(&screen))
-        visitScreen(*x, c, atoms, haveRes, screen.data->root, batch, visit, context);
+        visitScreen(session, atoms, haveRes, screen.data->root, batch, visit, context);
     std::free(batch);
-    return true;
+    return !session.expired;
 }
 
 }  // namespace sorvik::platform

@@ -22,7 +22,10 @@ bool listProcesses(ProcessVisitor visit, void *context) {
         // Process 0 is the idle pseudo-process, which has no executable.
         if (entry.th32ProcessID == 0) continue;
         entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-        if (!visit(context, entry.th32ProcessID, entry.szExeFile, std::strlen(entry.szExeFile))) break;
+        // Toolhelp gives the file name, but a path would still end in it.
+        const char *slash = std::strrchr(entry.szExeFile, '\\');
+        const char *fileName = slash ? slash + 1 : entry.szExeFile;
+        if (!visit(context, entry.th32ProcessID, fileName, std::strlen(fileName))) break;
     } while (Process32Next(snapshot, &entry));
     CloseHandle(snapshot);
     return true;
