@@ -232,7 +232,9 @@ TEST_F(Lifecycle, AFileThatCannotBeReadIsNeverOverwritten) {
         c.arrange(site.configPath);
         // The other user shares nothing with the owner but the file's
         // directory: the table's run directory is its own.
-        if (c.otherUser) ASSERT_EQ(chown(site.runDirectory.c_str(), 65534, 65534), 0);
+        if (c.otherUser) {
+            ASSERT_EQ(chown(site.runDirectory.c_str(), 65534, 65534), 0);
+        }
         struct stat before;
         ASSERT_EQ(lstat(site.configPath.c_str(), &before), 0);
         test::Child child = test::forkChild([&](int out) {
