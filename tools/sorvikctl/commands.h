@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sorvikctl {
 
@@ -12,6 +13,13 @@ constexpr int kYes = 0;
 constexpr int kNo = 1;
 constexpr int kNoSuchRecord = 2;
 constexpr int kUsage = 64;  // EX_USAGE
+// run gives back its command's status, which may be anything from 0 to 125,
+// 126 or 127 when it cannot be run, or 128 + N (at most 192) when signal N
+// ended it. Its own refusal lies above all of those and below 255 (exit(-1),
+// ssh), clear of systemd's 200 to 245, so that a unit can name it in
+// SuccessExitStatus= or RestartPreventExitStatus=.
+constexpr int kNoSlot = 250;
+constexpr int kRunFailed = 125;  // as env(1) and timeout(1): the launcher itself failed
 
 int listTable(bool json);
 int listTasks(bool controlledOnly, bool json);
@@ -25,6 +33,19 @@ int deleteRecord(const std::string &name);
 
 enum class Question { canExecute, isExecuting, mustReExecute };
 int ask(Question question, const std::string &name);
+
+// Whether run waits for a slot, and at most how many seconds (0: no limit).
+struct RunWait {
+    bool enabled = false;
+    double limit = 0;
+};
+// Takes a slot of `name`, runs `command` as a child while holding it, and
+// gives it back when the child ends; the child's status, or kNoSlot.
+int runCommand(const std::string &name, const RunWait &wait, const std::vector<std::string> &command);
+
+// Writes the table in the Prometheus text format to standard output, or
+// replaces `outputPath` with it whole when that is not empty.
+int writeMetrics(const std::string &outputPath);
 
 int reportActive(const std::string &name);
 int leaveMessage(const std::string &name, const std::string &text);
