@@ -388,6 +388,33 @@ TEST_F(SorvikctlRun, SaysWhenTheCommandWillNotCountAsACopy) {
     EXPECT_EQ(withExtension.err(), "");
 }
 
+TEST_F(SorvikctlRun, UsageErrorsStartNothing) {
+    const std::string command = script(job, "exit 0");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"run", job}, "sorvikctl run: COMMAND is required"},
+        {{"run", "--wait=0", job, "--", command},
+         "sorvikctl run: --wait: '0' is not a number of seconds above 0 and at most 86400"},
+        {{"run", "--wait=soon", job, "--", command},
+         "sorvikctl run: --wait: 'soon' is not a number of seconds above 0 and at most 86400"},
+        {{"metrics", "--output"}, "sorvikctl metrics: --output: 1 required TEXT missing"},
+    };
+    for (const auto &c : cases) {
+        Launch run(c.args);
+        EXPECT_EQ(run.wait(), 64) << run.describe();
+        const std::string where = c.message.substr(0, c.message.find(':'));
+        EXPECT_EQ(run.err(), c.message + "\nTry '" + where + " --help' for usage.\n") << run.describe();
+    }
+    EXPECT_TRUE(started(command).empty());
+    for (const std::string name : {"run", "metrics"}) {
+        Launch help({name, "--help"});
+        EXPECT_EQ(help.wait(), 0) << help.describe();
+        EXPECT_EQ(help.out().find("Usage: sorvikctl " + name + " "), help.out().find('\n') + 1) << help.out();
+    }
+}
+
 // The metrics read back by Prometheus's own parser, as JSON.
 const char kParse[] = R"(
 import json, sys
