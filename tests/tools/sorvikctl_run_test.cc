@@ -362,7 +362,8 @@ TEST_F(SorvikctlRun, WaitGivesUpAfterItsLimitAndSaysOnceOnATerminalThatItWaits) 
     ASSERT_TRUE(eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; })) << shown;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kNoSlot) << status;
     const std::string occupied = "1 copy of " + job + " runs, 1 permitted\r\n";
-    EXPECT_EQ(shown, "sorvikctl run: waiting for a slot: " + occupied + "sorvikctl run: gave up after 1.5s: " + occupied);
+    EXPECT_EQ(shown,
+              "sorvikctl run: waiting for a slot: " + occupied + "sorvikctl run: gave up after 1.5s: " + occupied);
     EXPECT_EQ(started(waiting).size(), 1u);
 }
 

@@ -23,7 +23,7 @@ struct Arguments {
     bool json = false;
     int count = 0;
     double interval = 1.0;
-    std::string wait;  // "" or a number of seconds, when --wait is given
+    std::string wait;  // "" without --wait, "true" for --wait alone, else its SECONDS
     std::vector<std::string> command;
     std::string output;
 };
@@ -77,6 +77,11 @@ const CLI::Validator kSeconds(
 const CLI::Validator kWaitSeconds(
     [](std::string &text) -> std::string { return text == "true" ? "" : kSeconds(text); }, "");
 
+RunWait runWait(const std::string &text) {
+    if (text.empty()) return RunWait{};
+    return RunWait{true, text == "true" ? 0 : std::strtod(text.c_str(), nullptr)};
+}
+
 CLI::App *command(CLI::App &app, std::function<int()> &run, const std::string &name, const std::string &summary,
                   std::function<int()> body) {
     CLI::App *sub = app.add_subcommand(name, summary);
@@ -105,7 +110,6 @@ int main(int argc, char **argv) {
                "metrics gives 0, or 1 when it could not write; a usage error gives 64.");
     Arguments args;
     std::function<int()> run;
-    RunWait runWait;
 
     CLI::App *list = command(app, run, "list", "Show the table, with the running copies recounted",
                              [&] { return listTable(args.json); });
@@ -160,9 +164,8 @@ int main(int argc, char **argv) {
              args, "the program's name");
 
     CLI::App *runIt = command(app, run, "run", "Take a slot of NAME, run COMMAND while holding it, give it back",
-                              [&] { return runCommand(args.name, runWait, args.command); });
-    CLI::Option *waitOption =
-        runIt->add_flag("--wait", args.wait, "when no slot is free, wait for one (at most SECONDS)")
+                              [&] { return runCommand(args.name, runWait(args.wait), args.command); });
+    runIt->add_flag("--wait", args.wait, "when no slot is free, wait for one (at most SECONDS)")
             ->check(kWaitSeconds)
             ->option_text("[=SECONDS]");
     needName(runIt, args, "the program's name, as its record holds it");
@@ -182,6 +185,5 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return usageError(app, e);
     }
-    if (waitOption->count() > 0) runWait = RunWait{true, args.wait == "true" ? 0 : std::strtod(args.wait.c_str(), nullptr)};
     return run();
 }
