@@ -106,8 +106,9 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     app.footer("Exit status: add, modify and delete give the library's result (0 done, 1 refused, 2 no such record "
                "or name not storable, 3 not saved); can-execute, is-executing and must-reexecute give 0 for yes "
-               "and 1 for no; active, msg and reset give 0, or 2 when no record has the name; run gives its command's status, or 250 when no slot was free; "
-               "metrics gives 0, or 1 when it could not write; a usage error gives 64.");
+               "and 1 for no; active, msg and reset give 0, or 2 when no record has the name; run gives its "
+               "command's status, or 250 when no slot was free; metrics gives 0, or 1 when it could not write; a "
+               "usage error gives 64.");
     Arguments args;
     std::function<int()> run;
 
