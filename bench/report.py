@@ -1,6 +1,9 @@
 """Turns one benchmark run (a Google Benchmark JSON file and a psutil JSON
 file per process count) into the table of ratios, each between two medians
-measured in the same run at the same process count."""
+measured in the same run at the same process count, and with --scaling FILE
+also into the table behind the scaling picture.
+
+    report.py [--scaling FILE] RESULTS N:BENCH_JSON:PSUTIL_JSON..."""
 import json
 import sys
 
@@ -57,11 +60,32 @@ def fmt_time(seconds):
     return f"{seconds / 1e-9:.3g} ns"
 
 
+# The series of the scaling picture (bench/scaling.gp), in its column order.
+SCALING = ["floor/walk", "call/processCanExecute", "call/RefreshAllSorvikStr", "tool/psutil", "tool/pgrep-c"]
+
+
+def write_scaling(path, counts, runs):
+    """One line per process count: the processes seen, then each series'
+    median in milliseconds; "NaN" where a case was not run."""
+    lines = ["# processes\t" + "\t".join(SCALING)]
+    for n in counts:
+        m = runs[n]
+        cells = [str(int(m.get("floor/walk:processes", 0)))]
+        cells += [f"{m[name] * 1e3:.6g}" if name in m else "NaN" for name in SCALING]
+        lines.append("\t".join(cells))
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
-    out = sys.argv[1]
+    args = sys.argv[1:]
+    scaling = None
+    if args[:1] == ["--scaling"]:
+        scaling, args = args[1], args[2:]
+    out = args[0]
     counts = []
     runs = {}
-    for run in sys.argv[2:]:
+    for run in args[1:]:
         n, bench, py = run.split(":")
         m = medians(bench)
         with open(py) as f:
@@ -109,6 +133,8 @@ def main():
     for name in names:
         lines.append(f"| {name} | " + " | ".join(fmt_time(runs[n][name]) if name in runs[n] else "n/a"
                                                for n in counts) + " |")
+    if scaling:
+        write_scaling(scaling, counts, runs)
     text = "\n".join(lines) + "\n"
     with open(out, "w") as f:
         f.write(text)

@@ -14,6 +14,15 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/sorvik.h DESTINATION ${CMAKE_INSTALL
 if(TARGET sorvikctl)
   install(TARGETS sorvikctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/tools/sorvikctl/sorvikctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The metrics service and its timer, installed but not enabled: a machine
+  # without node_exporter has no use for them.
+  if(NOT WIN32)
+    set(SORVIK_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+      "where the systemd units go, relative to the install prefix")
+    install(FILES ${PROJECT_BINARY_DIR}/tools/sorvikctl/sorvik-metrics.service
+                  ${PROJECT_SOURCE_DIR}/tools/sorvikctl/sorvik-metrics.timer
+      DESTINATION ${SORVIK_SYSTEMD_UNIT_DIR})
+  endif()
 endif()
 
 # The group and the run directory, in the forms systemd-sysusers and

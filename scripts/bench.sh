@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Measures every call beside its baseline, over N sleeper processes for
-# N = 100, 500 and 2000, and writes the table of ratios to
-# build/bench/results.md (and prints it). --quick: tiny N and runs, to check
-# that the benchmarks work; its table means nothing. SORVIK_BENCH_COUNTS and
+# N = 100, 500 and 2000, writes the table of ratios to
+# build/bench/results.md (and prints it), and draws from the same run the
+# cost per call against the number of processes in build/bench/scaling.png.
+# --quick: tiny N and runs, to check that the benchmarks and the drawing
+# work; its table and picture mean nothing. SORVIK_BENCH_COUNTS and
 # SORVIK_BENCH_FILTER (a --benchmark_filter) narrow a run while profiling.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
@@ -27,11 +29,13 @@ if [ $quick = 1 ]; then
   flags=(--benchmark_min_time=0.001 --benchmark_repetitions=1)
   samples=2
   results=$out/results-quick.md
+  picture=$out/scaling-quick.png
 else
   counts=(100 500 2000)
   flags=(--benchmark_min_time=0.1 --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true)
   samples=31
   results=$out/results.md
+  picture=$out/scaling.png
 fi
 
 [ -n "${SORVIK_BENCH_COUNTS:-}" ] && read -r -a counts <<<"$SORVIK_BENCH_COUNTS"
@@ -81,6 +85,7 @@ for n in "${counts[@]}"; do
 done
 
 echo
-"$python" "$SORVIK_ROOT/bench/report.py" "$results" "${reports[@]}"
+"$python" "$SORVIK_ROOT/bench/report.py" --scaling "${picture%.png}.tsv" "$results" "${reports[@]}"
+gnuplot -e "data='${picture%.png}.tsv'; picture='$picture'" "$SORVIK_ROOT/bench/scaling.gp"
 echo
-echo "written to $results"
+echo "written to $results and $picture"

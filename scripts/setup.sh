@@ -11,8 +11,11 @@ sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-de
 # widths, Wine to run the 64-bit tests, Xvfb as their display.
 sorvik_windows_packages=(cmake make googletest g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb)
 
-# The benchmarks (scripts/bench.sh), built and smoke-tested with the rest.
-sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps)
+# The benchmarks (scripts/bench.sh), built and smoke-tested with the rest;
+# gnuplot draws their scaling picture.
+sorvik_packages+=(libbenchmark-dev python3 python3-psutil procps gnuplot-nox)
+# sorvikctl's metrics are checked with Prometheus's own parser.
+sorvik_packages+=(python3-prometheus-client)
 # The sanitizer builds use g++'s own runtimes; the fuzzers need clang and
 # its libFuzzer runtime; the tests of other users' access need setpriv.
 sorvik_packages+=(util-linux)

@@ -37,6 +37,8 @@ expected=$(sort <<LIST
 ./usr/lib/sysusers.d/sorvik.conf
 ./usr/lib/tmpfiles.d/sorvik.conf
 ./usr/include/sorvik.h
+./usr/lib/systemd/system/sorvik-metrics.service
+./usr/lib/systemd/system/sorvik-metrics.timer
 ./usr/share/man/man1/sorvikctl.1
 LIST
 )
@@ -53,13 +55,19 @@ readelf -d "$root/usr/bin/sorvikctl" | grep -Eq 'RPATH|RUNPATH' && fail "sorvikc
 head -n 1 "$root/usr/share/man/man1/sorvikctl.1" | grep -q '^\.TH SORVIKCTL 1 ' || fail "the manual page has no title"
 grep -q "$scratch/site/Sorvik.sys" "$root/usr/share/man/man1/sorvikctl.1" || fail "the manual page does not name the site"
 
+# The metrics units run the packaged sorvikctl every 15 seconds.
+units=$root/usr/lib/systemd/system
+grep -qx 'ExecStart=/usr/bin/sorvikctl metrics --output /var/lib/prometheus/node-exporter/sorvik.prom' \
+  "$units/sorvik-metrics.service" || fail "the metrics service does not run /usr/bin/sorvikctl metrics"
+grep -qx 'OnUnitActiveSec=15s' "$units/sorvik-metrics.timer" || fail "the metrics timer does not fire every 15 s"
+
 # The pkg-config file finds the unpacked tree wherever it lies.
 pc=$root/$libdir/pkgconfig/sorvik.pc
 [ "$(pkg-config --modversion "$pc")" = 1.0.0 ] || fail "pkg-config version"
 includedir=$(pkg-config --variable=includedir "$pc")
 [ -f "$includedir/sorvik.h" ] || fail "pkg-config's includedir $includedir lacks sorvik.h"
 [ -f "$(pkg-config --variable=libdir "$pc")/libsorvik.so" ] || fail "pkg-config's libdir lacks libsorvik.so"
-echo "contents, links, SONAME, manual page and pkg-config file as expected"
+echo "contents, links, SONAME, manual page, metrics units and pkg-config file as expected"
 
 # The maintainer script applies the snippets: systemd's tools where the
 # machine has them, groupadd and install otherwise.

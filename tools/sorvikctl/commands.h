@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sorvikctl {
 
@@ -18,6 +19,14 @@ constexpr int kNotAttached = 69;  // EX_UNAVAILABLE: this process could not get 
 // wrong and how to mend it, and answers kNotAttached.
 int checkAttachment();
 
+// run gives back its command's status, which may be anything from 0 to 125,
+// 126 or 127 when it cannot be run, or 128 + N (at most 192) when signal N
+// ended it. Its own refusal lies above all of those and below 255 (exit(-1),
+// ssh), clear of systemd's 200 to 245, so that a unit can name it in
+// SuccessExitStatus= or RestartPreventExitStatus=.
+constexpr int kNoSlot = 250;
+constexpr int kRunFailed = 125;  // as env(1) and timeout(1): the launcher itself failed
+
 int listTable(bool json);
 int listTasks(bool controlledOnly, bool json);
 // Redraws the table every `interval` seconds, `count` times (0: until
@@ -30,6 +39,19 @@ int deleteRecord(const std::string &name);
 
 enum class Question { canExecute, isExecuting, mustReExecute };
 int ask(Question question, const std::string &name);
+
+// Whether run waits for a slot, and at most how many seconds (0: no limit).
+struct RunWait {
+    bool enabled = false;
+    double limit = 0;
+};
+// Takes a slot of `name`, runs `command` as a child while holding it, and
+// gives it back when the child ends; the child's status, or kNoSlot.
+int runCommand(const std::string &name, const RunWait &wait, const std::vector<std::string> &command);
+
+// Writes the table in the Prometheus text format to standard output, or
+// replaces `outputPath` with it whole when that is not empty.
+int writeMetrics(const std::string &outputPath);
 
 int reportActive(const std::string &name);
 int leaveMessage(const std::string &name, const std::string &text);

@@ -23,6 +23,9 @@ struct Arguments {
     bool json = false;
     int count = 0;
     double interval = 1.0;
+    std::string wait;  // "" without --wait, "true" for --wait alone, else its SECONDS
+    std::vector<std::string> command;
+    std::string output;
 };
 
 // A usage error changes nothing: one line naming the fault, one pointing to help.
@@ -70,6 +73,15 @@ const CLI::Validator kSeconds(
     },
     "SECONDS");
 
+// CLI11 gives a flag without a value as "true": a wait with no limit.
+const CLI::Validator kWaitSeconds(
+    [](std::string &text) -> std::string { return text == "true" ? "" : kSeconds(text); }, "");
+
+RunWait runWait(const std::string &text) {
+    if (text.empty()) return RunWait{};
+    return RunWait{true, text == "true" ? 0 : std::strtod(text.c_str(), nullptr)};
+}
+
 CLI::App *command(CLI::App &app, std::function<int()> &run, const std::string &name, const std::string &summary,
                   std::function<int()> body) {
     CLI::App *sub = app.add_subcommand(name, summary);
@@ -94,8 +106,10 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     app.footer("Exit status: add, modify and delete give the library's result (0 done, 1 refused, 2 no such record "
                "or name not storable, 3 not saved); can-execute, is-executing and must-reexecute give 0 for yes "
-               "and 1 for no; active, msg and reset give 0, or 2 when no record has the name; a usage error gives 64; 69 when this process cannot open the shared "
-               "table (the message says why and how to mend it).");
+               "and 1 for no; active, msg and reset give 0, or 2 when no record has the name; run gives its "
+               "command's status, or 250 when no slot was free; metrics gives 0, or 1 when it could not write; a "
+               "usage error gives 64; 69 when this process cannot open the shared table (the message says why and "
+               "how to mend it).");
     Arguments args;
     std::function<int()> run;
 
@@ -150,6 +164,19 @@ int main(int argc, char **argv) {
     needName(command(app, run, "reset", "Clear a program's running count, message and liveness report",
                      [&] { return resetRunState(args.name); }),
              args, "the program's name");
+
+    CLI::App *runIt = command(app, run, "run", "Take a slot of NAME, run COMMAND while holding it, give it back",
+                              [&] { return runCommand(args.name, runWait(args.wait), args.command); });
+    runIt->add_flag("--wait", args.wait, "when no slot is free, wait for one (at most SECONDS)")
+            ->check(kWaitSeconds)
+            ->option_text("[=SECONDS]");
+    needName(runIt, args, "the program's name, as its record holds it");
+    runIt->add_option("COMMAND", args.command, "the command and its arguments, after --")->required();
+    runIt->footer("Exit status: COMMAND's own, 128+N when signal N ended it, 126 or 127 when it cannot be run, "
+                  "125 when run itself failed, 250 when no slot was free (or none freed within SECONDS).");
+    CLI::App *metrics = command(app, run, "metrics", "Write the table in the Prometheus text format",
+                                [&] { return writeMetrics(args.output); });
+    metrics->add_option("--output", args.output, "replace FILE whole instead of printing")->option_text("FILE");
 
     try {
         app.parse(argc, argv);
