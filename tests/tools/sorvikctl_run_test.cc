@@ -125,7 +125,7 @@ bool eventually(const std::function<bool()> &done, std::chrono::milliseconds lim
 class SorvikctlRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         // A child that dumps core on SIGQUIT leaves no file behind.
         rlimit none{0, 0};
         setrlimit(RLIMIT_CORE, &none);
@@ -135,7 +135,7 @@ class SorvikctlRun : public ::testing::Test {
     }
     void TearDown() override {
         holder.reset();
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         std::filesystem::remove_all(test::kSiteConfig);
         // Whatever a failed test left running under the job's name.
         for (const auto &entry : std::filesystem::directory_iterator(jobs))
@@ -147,7 +147,7 @@ class SorvikctlRun : public ::testing::Test {
     // that holds the library loaded, as the programs of a site do.
     void useTable(const std::string &config) {
         holder.reset();
-        test::removeRegion(test::kSiteRegion);
+        test::removeRegion(test::kSiteRunDir, test::kSiteRegion);
         test::writeFile(test::kSiteConfig, config);
         holder = std::make_unique<test::ProbeSession>();
     }
