@@ -33,8 +33,8 @@ const Caller kCallers[] = {
 std::string expectedOutput(const std::string &self) {
     std::string out = "sizes ProStru 152 _TASK_LIST 172 pointer " + std::to_string(sizeof(void *)) + "\n";
     out += "count 2\n";
-    out += "record 0 SvkAbiFirst|SvkAbiFirst|min=1|permit=2|a=-5|b=7|preset=100|msg=\n";
-    out += "record 1 d:\\tools\\" + self + "|" + self + "|min=0|permit=3|a=11|b=13|preset=100|msg=\n";
+    out += "record 0 d:\\tools\\SvkAbiFirst|SvkAbiFirst|min=1|permit=2|a=-5|b=7|preset=100|msg=\n";
+    out += "record 1 " + self + "|" + self + "|min=0|permit=3|a=11|b=13|preset=100|msg=\n";
     out += "stride 152\n";
     out += "by index permit 2 3 min 1 0\n";
     out += "past the end null null -1 -1\n";
@@ -66,7 +66,7 @@ class CallerAbi : public ::testing::TestWithParam<Caller> {
 
 TEST_P(CallerAbi, SeesTheRecordsAndCallsAsTheDllMeansThem) {
     const Caller &caller = GetParam();
-    wintest::writeFile(kSiteConfig, "SvkAbiFirst 1 2 -5 7\r\nd:\\tools\\" + caller.taskName + " 0 3 11 13\r\n");
+    wintest::writeFile(kSiteConfig, "d:\\tools\\SvkAbiFirst 1 2 -5 7\r\n" + caller.taskName + " 0 3 11 13\r\n");
     int64_t status = -2;
     const std::string out = wintest::runProgram(caller.program, caller.arguments, &status);
     EXPECT_EQ(status, 0) << out;

@@ -147,14 +147,16 @@ static void printRecord(int32_t index) {
  * writes past its count, or past the 500 entries, shows. */
 static _TASK_LIST lists[SORVIK_MAX_TASKS + 1];
 
-static const char *untouchedBeyond(int32_t count) {
+/* GetTaskList leaves an entry's window and title as they were, so only the
+ * controllable list's titles are looked at. */
+static const char *untouchedBeyond(int32_t count, int withTitles) {
     if (count < 0 || count > SORVIK_MAX_TASKS) return "count out of range";
     const unsigned char *bytes = (const unsigned char *)lists;
     for (size_t i = (size_t)count * sizeof(_TASK_LIST); i < sizeof lists; ++i)
         if (bytes[i] != 0xab) return "written past the count";
     for (int32_t k = 0; k < count; ++k)
         if (!memchr(lists[k].taskName, '\0', sizeof lists[k].taskName) ||
-            !memchr(lists[k].windowTitle, '\0', sizeof lists[k].windowTitle))
+            (withTitles && !memchr(lists[k].windowTitle, '\0', sizeof lists[k].windowTitle)))
             return "an unterminated name";
     return "untouched";
 }
@@ -169,12 +171,12 @@ static void checkLists(void) {
     memset(lists, 0xab, sizeof lists);
     int32_t count = api.GetTaskList(lists);
     const _TASK_LIST *own = ownEntry(count);
-    printf("tasks beyond %s, self %s\n", untouchedBeyond(count), own ? own->taskName : "missing");
+    printf("tasks beyond %s, self %s\n", untouchedBeyond(count, 0), own ? own->taskName : "missing");
 
     memset(lists, 0xab, sizeof lists);
     count = api.GetControllableTaskList(lists);
     own = ownEntry(count);
-    printf("controlled %d beyond %s, self %s window %u title '%s'\n", (int)count, untouchedBeyond(count),
+    printf("controlled %d beyond %s, self %s window %u title '%s'\n", (int)count, untouchedBeyond(count, 1),
            own ? own->taskName : "missing", own ? (unsigned)own->window : 0u, own ? own->windowTitle : "");
 
     count = api.RefreshAllSorvikStr();
@@ -257,20 +259,27 @@ int main(int argc, char **argv) {
     printRecord(2);
     printf("modify %d\n", (int)api.ModifyOneProcess("svkabiadded", 1, 9));
     printRecord(2);
-    printf("delete %d, count %d\n", (int)api.DeleteOneProcess("SVKABIADDED"), (int)api.GetControllableProcessNum());
-
-    printf("login %d\n", (int)api.processLogIn(self));
-    printf("exe %d\n", (int)api.GetProcessStruAt(1)->exeCount);
-    printf("can %d is %d must %d\n", (int)api.processCanExecute(self), (int)api.processIsExecuting(self),
-           (int)api.IsProcessMustReExecute(self));
-    printf("logout %d, exe %d\n", (int)api.processLogOut(self), (int)api.GetProcessStruAt(1)->exeCount);
-    checkLists();
+    /* Each call in a statement of its own: the order in which a function's
+     * arguments are evaluated is the compiler's choice. */
+    const int32_t deleted = api.DeleteOneProcess("SVKABIADDED");
+    printf("delete %d, count %d\n", (int)deleted, (int)api.GetControllableProcessNum());
 
     const ProStru *own = api.GetProcessStruAt(1);
-    printf("active %d msg %d\n", (int)api.processActive(self), (int)api.processMsg(self, "from the caller"));
+    printf("login %d\n", (int)api.processLogIn(self));
+    printf("exe %d\n", (int)own->exeCount);
+    const int32_t can = api.processCanExecute(self);
+    const int32_t is = api.processIsExecuting(self);
+    printf("can %d is %d must %d\n", (int)can, (int)is, (int)api.IsProcessMustReExecute(self));
+    const int32_t loggedOut = api.processLogOut(self);
+    printf("logout %d, exe %d\n", (int)loggedOut, (int)own->exeCount);
+    checkLists();
+
+    const int32_t active = api.processActive(self);
+    printf("active %d msg %d\n", (int)active, (int)api.processMsg(self, "from the caller"));
     printf("stamped %s, message '%.20s'\n", own->activeTime > 0 ? "yes" : "no", own->message);
-    printf("reset %d: active %d, exe %d, message '%.20s'\n", (int)api.processMsgReset(self), (int)own->activeTime,
-           (int)own->exeCount, own->message);
+    const int32_t reset = api.processMsgReset(self);
+    printf("reset %d: active %d, exe %d, message '%.20s'\n", (int)reset, (int)own->activeTime, (int)own->exeCount,
+           own->message);
 #if defined(__i386__)
     checkStackCleanup();
 #endif
