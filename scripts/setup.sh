@@ -8,8 +8,11 @@ SORVIK_BUILD=${SORVIK_BUILD:-$SORVIK_ROOT/build}
 
 sorvik_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev libxcb1-dev libxcb-res0-dev xvfb)
 # The Windows DLL and its suite (scripts/test-windows.sh): MinGW-w64 for both
-# widths, Wine to run the 64-bit tests, Xvfb as their display.
-sorvik_windows_packages=(cmake make googletest g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb)
+# widths, Wine's 64-bit and 32-bit sides to run the tests of each, Xvfb as
+# their display. The 32-bit side comes from the i386 architecture, which
+# sorvik_install_missing adds first.
+sorvik_windows_packages=(cmake make googletest g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  wine32:i386 xvfb)
 
 # The benchmarks (scripts/bench.sh), built and smoke-tested with the rest;
 # gnuplot draws their scaling picture.
@@ -32,8 +35,11 @@ sorvik_install_missing() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+      dpkg --add-architecture i386
+    fi
+    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 }
 

@@ -50,7 +50,7 @@ static void dump(void) {
 
 struct NamedCall {
     const char *command;
-    int32_t (*call)(const char *name);
+    int32_t(SORVIK_CALL *call)(const char *name);  /* __stdcall on 32-bit Windows, as the functions are */
 };
 
 static const struct NamedCall namedCalls[] = {
