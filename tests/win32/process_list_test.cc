@@ -75,8 +75,8 @@ TEST(ProcessList, NamesRunningCopiesByTheirExecutable) {
         }
         ASSERT_NE(entry, nullptr);
         EXPECT_STREQ(entry->taskName, copy.taskName.c_str());
-        EXPECT_EQ(entry->window, 0xababababu) << "the task list writes no window";
-        EXPECT_EQ(static_cast<unsigned char>(entry->windowTitle[0]), 0xab) << "nor a title";
+        EXPECT_EQ(entry->window, 0u) << "the task list clears the window of every entry it fills";
+        EXPECT_EQ(entry->windowTitle[0], '\0') << "and leaves an empty title";
     }
     for (int32_t k = count; k < SORVIK_MAX_TASKS; ++k)
         ASSERT_EQ(list[k].processId, 0xababababu) << "entries past the count are untouched";
