@@ -17,12 +17,18 @@
  *   controlled            GetControllableTaskList into an array whose
  *                         every byte was 'x': "controlled N", then
  *                         "PID|NAME|WINDOW|TITLE" for each entry
+ *   exe I                 record I's exeCount as "exe I N"
+ *   fork                  forks; the child prints "child" and runs the
+ *                         following commands, then the parent, once the
+ *                         child has ended, prints "parent" and runs them too
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "sorvik.h"
 
@@ -123,6 +129,23 @@ static int run(int argc, char **argv) {
     if (strcmp(command, "reset") == 0 && argc >= 2) {
         printf("reset %s %d\n", argv[1], (int)processMsgReset(argv[1]));
         return 2;
+    }
+    if (strcmp(command, "exe") == 0 && argc >= 2) {
+        const ProStru *r = GetProcessStruAt(atoi(argv[1]));
+        printf("exe %s %d\n", argv[1], r ? (int)r->exeCount : -1);
+        return 2;
+    }
+    if (strcmp(command, "fork") == 0) {
+        pid_t child = fork();
+        if (child < 0) return 0;
+        if (child == 0) {
+            printf("child\n");
+            return 1;
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        printf("parent\n");
+        return 1;
     }
     if (strcmp(command, "hold") == 0) {
         printf("holding\n");

@@ -26,6 +26,10 @@ int deleteRecord(const std::string &name);
 enum class Question { canExecute, isExecuting, mustReExecute };
 int ask(Question question, const std::string &name);
 
+// From now on, says once on stderr who holds the table's lock when it has
+// been held for a couple of seconds while this command runs.
+void watchTheLock();
+
 int reportActive(const std::string &name);
 int leaveMessage(const std::string &name, const std::string &text);
 int resetRunState(const std::string &name);

@@ -159,5 +159,6 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return usageError(app, e);
     }
+    watchTheLock();
     return run();
 }
