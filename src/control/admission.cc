@@ -17,11 +17,13 @@ int32_t logIn(Client *client, ProTable *table, const char *name) {
 
 int32_t logOut(Client *client, ProTable *table, const char *name) {
     if (!client->loggedIn) return 0;
-    // The slot is given up even when no record counts a copy any more (a
-    // reset or a recount took it away): kept, it would refuse every later
-    // login of this process for the rest of its life.
-    client->loggedIn = false;
-    for (int32_t index = findByBaseName(table, name); index >= 0; index = findByBaseName(table, name, index + 1)) {
+    const int32_t first = findByBaseName(table, name);
+    // A name that no record holds is no logout; one that some record holds
+    // gives the slot up even when none of them counts a copy any more (a
+    // reset or a recount took it away): kept, the slot would refuse every
+    // later login of this process for the rest of its life.
+    if (first >= 0) client->loggedIn = false;
+    for (int32_t index = first; index >= 0; index = findByBaseName(table, name, index + 1)) {
         ProStru &record = table->records[index];
         if (record.exeCount > 0) {
             --record.exeCount;

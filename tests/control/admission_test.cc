@@ -78,6 +78,8 @@ TEST_F(Admission, AProcessHoldsOneSlotAtATime) {
     ASSERT_EQ(logIn(&a, table, "app"), 1);
     EXPECT_EQ(logIn(&a, table, "other"), 0);
     EXPECT_EQ(logIn(&a, table, "ghost"), 0) << "tested before any lookup";
+    EXPECT_EQ(logOut(&a, table, "ghost"), 0);
+    EXPECT_TRUE(a.loggedIn) << "a name that no record holds is no logout";
     EXPECT_EQ(logOut(&a, table, "other"), 0) << "other counts no copy";
     EXPECT_FALSE(a.loggedIn) << "a logout gives the process's slot up whatever it finds";
     EXPECT_EQ(exe(0), 1) << "the copy counted by the login stays until a recount";

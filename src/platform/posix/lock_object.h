@@ -23,7 +23,7 @@ struct HolderRecord {
     std::atomic<uint64_t> sequence;
     std::atomic<uint64_t> acquisitions;  // every holder adds one
     std::atomic<int32_t> processId;
-    std::atomic<int32_t> threadId;       // 0 while nobody holds the mutex
+    std::atomic<int32_t> threadId;       // the last holder; it holds the mutex only while the mutex names it
     std::atomic<uint64_t> threadStart;   // clock ticks since boot; 0 when unknown
     std::atomic<uint64_t> pidNamespace;  // the holder's identifiers are in this one; 0 when unknown
 };

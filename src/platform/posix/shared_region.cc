@@ -187,6 +187,7 @@ struct ThreadIdentity {
     pid_t threadId = 0;
     uint64_t start = 0;         // 0 when /proc cannot tell
     uint64_t pidNamespace = 0;  // 0 when /proc cannot tell
+    uint32_t forks = 0;         // the process's forks when it was learnt
 };
 
 // A thread's state letter and start time from its /proc stat line; false
@@ -226,15 +227,23 @@ uint64_t pidNamespaceOfSelf() {
     return static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 32);
 }
 
-// This thread's identity, learnt from /proc once per thread; a forked
-// child's thread has an id of its own and learns it afresh.
+// Forks seen by this process, so that a forked child's thread, which has an
+// id of its own, learns it afresh.
+std::atomic<uint32_t> gForks{0};
+void countFork() { gForks.fetch_add(1, std::memory_order_relaxed); }
+
+// This thread's identity, learnt once per thread: every lock takes it, and
+// asking the kernel for it each time would cost more than the call itself.
 const ThreadIdentity &thisThread() {
+    static const int forksCounted = pthread_atfork(nullptr, nullptr, countFork);
+    (void)forksCounted;
     thread_local ThreadIdentity cached;
-    const pid_t threadId = static_cast<pid_t>(syscall(SYS_gettid));
-    if (cached.threadId != threadId) {
+    const uint32_t forks = gForks.load(std::memory_order_relaxed);
+    if (cached.threadId == 0 || cached.forks != forks) {
         cached = ThreadIdentity{};
+        cached.forks = forks;
         cached.processId = getpid();
-        cached.threadId = threadId;
+        cached.threadId = static_cast<pid_t>(syscall(SYS_gettid));
         char state = 0;
         bool known = false;
         uint64_t start = 0;
@@ -244,16 +253,19 @@ const ThreadIdentity &thisThread() {
     return cached;
 }
 
-void writeHolder(LockObject *lock, const ThreadIdentity *holder) {
+// Only the holder of the mutex writes. The record is not cleared when the
+// mutex is released: it counts only while it names the thread the mutex
+// names, and the next holder rewrites it.
+void writeHolder(LockObject *lock, const ThreadIdentity &holder) {
     HolderRecord &r = lock->holder;
     const uint64_t sequence = r.sequence.load(std::memory_order_relaxed);
     r.sequence.store(sequence + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
-    if (holder) r.acquisitions.fetch_add(1, std::memory_order_relaxed);
-    r.processId.store(holder ? holder->processId : 0, std::memory_order_relaxed);
-    r.threadId.store(holder ? holder->threadId : 0, std::memory_order_relaxed);
-    r.threadStart.store(holder ? holder->start : 0, std::memory_order_relaxed);
-    r.pidNamespace.store(holder ? holder->pidNamespace : 0, std::memory_order_relaxed);
+    r.acquisitions.store(r.acquisitions.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    r.processId.store(holder.processId, std::memory_order_relaxed);
+    r.threadId.store(holder.threadId, std::memory_order_relaxed);
+    r.threadStart.store(holder.start, std::memory_order_relaxed);
+    r.pidNamespace.store(holder.pidNamespace, std::memory_order_relaxed);
     r.sequence.store(sequence + 2, std::memory_order_release);
 }
 
@@ -296,7 +308,10 @@ void markVanishedHolder(LockObject *lock) {
 LockResult lockRegion(SharedRegion *region) {
     if (!region->lockView) return LockResult::failed;
     auto *lock = static_cast<LockObject *>(region->lockView);
-    for (;;) {
+    // Learnt before the lock is taken, so that holding it costs no system call.
+    const ThreadIdentity &me = thisThread();
+    int result = pthread_mutex_trylock(&lock->mutex);
+    while (result == EBUSY) {
         timespec deadline;
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         deadline.tv_nsec += kHolderCheckNanoseconds;
@@ -304,22 +319,20 @@ LockResult lockRegion(SharedRegion *region) {
             deadline.tv_nsec -= 1000000000L;
             ++deadline.tv_sec;
         }
-        const int result = pthread_mutex_clocklock(&lock->mutex, CLOCK_MONOTONIC, &deadline);
+        result = pthread_mutex_clocklock(&lock->mutex, CLOCK_MONOTONIC, &deadline);
         if (result == ETIMEDOUT) {
             markVanishedHolder(lock);
-            continue;
+            result = EBUSY;
         }
-        if (result != 0 && result != EOWNERDEAD) return LockResult::failed;
-        if (result == EOWNERDEAD) pthread_mutex_consistent(&lock->mutex);
-        writeHolder(lock, &thisThread());
-        return result == 0 ? LockResult::acquired : LockResult::ownerDied;
     }
+    if (result != 0 && result != EOWNERDEAD) return LockResult::failed;
+    if (result == EOWNERDEAD) pthread_mutex_consistent(&lock->mutex);
+    writeHolder(lock, me);
+    return result == 0 ? LockResult::acquired : LockResult::ownerDied;
 }
 
 void unlockRegion(SharedRegion *region) {
-    auto *lock = static_cast<LockObject *>(region->lockView);
-    writeHolder(lock, nullptr);
-    pthread_mutex_unlock(&lock->mutex);
+    pthread_mutex_unlock(&static_cast<LockObject *>(region->lockView)->mutex);
 }
 
 }  // namespace sorvik::platform
