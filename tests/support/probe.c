@@ -18,17 +18,20 @@
  *                         every byte was 'x': "controlled N", then
  *                         "PID|NAME|WINDOW|TITLE" for each entry
  *   exe I                 record I's exeCount as "exe I N"
- *   fork                  forks; the child prints "child" and runs the
- *                         following commands, then the parent, once the
- *                         child has ended, prints "parent" and runs them too
+ *   fork                  forks (not on Windows); the child prints "child"
+ *                         and runs the following commands, then the parent,
+ *                         once the child has ended, prints "parent" and runs
+ *                         them too
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "sorvik.h"
 
@@ -135,6 +138,7 @@ static int run(int argc, char **argv) {
         printf("exe %s %d\n", argv[1], r ? (int)r->exeCount : -1);
         return 2;
     }
+#ifndef _WIN32
     if (strcmp(command, "fork") == 0) {
         pid_t child = fork();
         if (child < 0) return 0;
@@ -147,6 +151,7 @@ static int run(int argc, char **argv) {
         printf("parent\n");
         return 1;
     }
+#endif
     if (strcmp(command, "hold") == 0) {
         printf("holding\n");
         while (getchar() != EOF) {
