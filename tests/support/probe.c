@@ -22,13 +22,19 @@
  *                         and runs the following commands, then the parent,
  *                         once the child has ended, prints "parent" and runs
  *                         them too
+ *   busy                  starts a thread that calls without pause, prints
+ *                         "busy" once it has called, and goes on: a process
+ *                         that ends afterwards ends in the middle of a call
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -70,6 +76,38 @@ static void controlled(void) {
 }
 
 static void serve(void);
+
+static volatile long busyCalls;
+
+#ifdef _WIN32
+static DWORD WINAPI callWithoutPause(LPVOID unused) {
+#else
+static void *callWithoutPause(void *unused) {
+#endif
+    (void)unused;
+    for (;;) {
+        processActive("busy");
+        GetProcessStruAt(0);
+        processMsg("busy", "busy");
+        busyCalls = busyCalls + 1;
+    }
+    return 0;
+}
+
+static int startBusyThread(void) {
+#ifdef _WIN32
+    HANDLE thread = CreateThread(NULL, 0, callWithoutPause, NULL, 0, NULL);
+    if (!thread) return 0;
+    CloseHandle(thread);
+#else
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, callWithoutPause, NULL) != 0) return 0;
+    pthread_detach(thread);
+#endif
+    while (busyCalls == 0) {
+    }
+    return 1;
+}
 
 /* Runs the command at argv[0]; the number of arguments it used, or 0 when
  * it is unknown. */
@@ -152,6 +190,10 @@ static int run(int argc, char **argv) {
         return 1;
     }
 #endif
+    if (strcmp(command, "busy") == 0) {
+        printf("%s\n", startBusyThread() ? "busy" : "no thread");
+        return 1;
+    }
     if (strcmp(command, "hold") == 0) {
         printf("holding\n");
         while (getchar() != EOF) {
