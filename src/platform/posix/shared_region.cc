@@ -202,9 +202,10 @@ bool readThreadStat(const char *path, char *state, uint64_t *start, bool *known)
     }
     char line[1024];
     const ssize_t got = read(fd, line, sizeof line - 1);
+    const int readError = errno;
     close(fd);
     if (got <= 0) {
-        *known = got == 0 || errno == ESRCH;  // a thread that ended between open and read
+        *known = got == 0 || readError == ESRCH;  // a thread that ended between open and read
         return false;
     }
     line[got] = '\0';
