@@ -313,14 +313,17 @@ LockResult lockRegion(SharedRegion *region) {
     const ThreadIdentity &me = thisThread();
     int result = pthread_mutex_trylock(&lock->mutex);
     while (result == EBUSY) {
+        // The wall clock rather than a steady one, since ThreadSanitizer
+        // knows pthread_mutex_timedlock and not pthread_mutex_clocklock; a
+        // jump of the clock only moves the next look at the holder.
         timespec deadline;
-        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        clock_gettime(CLOCK_REALTIME, &deadline);
         deadline.tv_nsec += kHolderCheckNanoseconds;
         if (deadline.tv_nsec >= 1000000000L) {
             deadline.tv_nsec -= 1000000000L;
             ++deadline.tv_sec;
         }
-        result = pthread_mutex_clocklock(&lock->mutex, CLOCK_MONOTONIC, &deadline);
+        result = pthread_mutex_timedlock(&lock->mutex, &deadline);
         if (result == ETIMEDOUT) {
             markVanishedHolder(lock);
             result = EBUSY;
