@@ -65,9 +65,10 @@ void detach(Client *client) {
     detaching(client).store(1);
     if (callsInProgress(client).load() != 0) return;
     if (client->table) platform::closeRegion(&client->region);
-    *client = Client{};
-    // Still set: a call that starts later finds no region.
-    client->detaching = 1;
+    // Only what a call reads after it has seen `detaching` clear is
+    // dropped; the rest may still be read by a call that starts now.
+    client->table = nullptr;
+    client->journal = nullptr;
 }
 
 void forgetParentCalls(Client *client) {
