@@ -66,7 +66,14 @@ Client *processClient() { return &gClient; }
 
 bool onProcessAttach() { return attach(&gClient, kBuildSite); }
 
-void onProcessDetach() { detach(&gClient); }
+void onProcessDetach(bool processEnding) {
+    // At the end of the process the system drops the attachment itself, and
+    // releasing it could pull the region from under a call another thread
+    // is still making.
+    if (!processEnding) detach(&gClient);
+}
+
+void onProcessForked() { forgetParentCalls(&gClient); }
 
 }  // namespace sorvik
 

@@ -13,7 +13,9 @@ namespace sorvik {
 int32_t logIn(Client *client, ProTable *table, const char *name);
 
 // Gives the process's slot back to the first matching record that counts a
-// running copy: 1, or 0 when the process holds none or no such record.
+// running copy: 1, or 0 when the process holds none or no such record. A
+// process that held a slot holds none afterwards whenever some record has
+// the name, whatever the answer.
 int32_t logOut(Client *client, ProTable *table, const char *name);
 
 // The three questions, asked of a record just recounted.

@@ -52,10 +52,23 @@ enum class LockResult { acquired, ownerDied, failed };
 
 // Takes the region's inter-process lock, waiting as long as another thread
 // or process holds it. ownerDied means the lock was acquired from a holder
-// that ended without releasing it; whatever that holder had half-written is
-// the caller's to repair before it releases. Never recursive.
+// that ended without releasing it, also one whose end the system did not
+// see through (a thread found gone while the lock still names it); whatever
+// that holder had half-written is the caller's to repair before it
+// releases. Never recursive.
 LockResult lockRegion(SharedRegion *region);
 void unlockRegion(SharedRegion *region);
+
+// Who holds the lock of the region `name` in `directory` (where the platform
+// keeps its regions in one), read from outside: without
+// attaching, taking the lock or changing anything. `acquisition` changes
+// whenever another holder takes the lock; `processId` is 0 when the holder
+// cannot be told. False when nobody holds it or it cannot be read.
+struct LockHolder {
+    uint64_t acquisition = 0;
+    uint32_t processId = 0;
+};
+bool lockHolder(const char *directory, const char *name, LockHolder *holder);
 
 // ---- Host, clock, files ----------------------------------------------------
 
@@ -134,8 +147,14 @@ namespace sorvik {
 // Implemented by the library above the platform; the platform's loader entry
 // calls them once per process, when the library is loaded and unloaded.
 // A false attach tells a loader that can refuse a library to refuse it.
+// `processEnding` tells a detach that the whole process is going, where the
+// loader says so; the system then reclaims everything itself.
 bool onProcessAttach();
-void onProcessDetach();
+void onProcessDetach(bool processEnding);
+// Called in the child of a fork, before it returns from fork: the child is a
+// new process that shares the parent's attachment but holds none of its
+// execution slot.
+void onProcessForked();
 }  // namespace sorvik
 
 #endif

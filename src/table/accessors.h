@@ -7,10 +7,12 @@
 
 namespace sorvik {
 
-int32_t recordCount(const ProTable *table);
 // proCount as a bound that is safe to index with, whatever a client wrote
 // into the shared table through the pointers it was handed.
 int32_t recordsInUse(const ProTable *table);
+// The number of records the caller is told of: the same bound, so that every
+// index below it reaches a record.
+int32_t recordCount(const ProTable *table);
 ProStru *recordAt(ProTable *table, int32_t index);  // null outside 0 .. proCount - 1
 char *recordBaseName(ProStru *record);
 const char *recordBaseName(const ProStru *record);

@@ -50,13 +50,33 @@ bool attach(Client *client, const Site &site) {
     return true;
 }
 
+namespace {
+// A call marks itself in progress before it looks at `detaching`, and the
+// detach marks `detaching` before it counts the calls, both sequentially
+// consistent: so either the call sees the detach and leaves the region
+// alone, or the detach sees the call and leaves the region in place.
+std::atomic_ref<int32_t> callsInProgress(Client *client) { return std::atomic_ref<int32_t>(client->callsInProgress); }
+std::atomic_ref<uint32_t> detaching(Client *client) { return std::atomic_ref<uint32_t>(client->detaching); }
+}  // namespace
+
 void detach(Client *client) {
+    detaching(client).store(1);
+    if (callsInProgress(client).load() != 0) return;
     if (client->table) platform::closeRegion(&client->region);
-    *client = Client{};
+    // Only what a call reads after it has seen `detaching` clear is
+    // dropped; the rest may still be read by a call that starts now.
+    client->table = nullptr;
+    client->journal = nullptr;
+}
+
+void forgetParentCalls(Client *client) {
+    callsInProgress(client).store(0);
+    client->loggedIn = false;
 }
 
 TableLock::TableLock(Client *client) : client_(client) {
-    if (!client->table) return;
+    callsInProgress(client).fetch_add(1);
+    if (detaching(client).load() != 0 || !client->table) return;
     switch (platform::lockRegion(&client->region)) {
         case platform::LockResult::acquired:
             held_ = true;
@@ -72,6 +92,7 @@ TableLock::TableLock(Client *client) : client_(client) {
 
 TableLock::~TableLock() {
     if (held_) platform::unlockRegion(&client_->region);
+    callsInProgress(client_).fetch_sub(1);
 }
 
 void beginChange(Client *client) {

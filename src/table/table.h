@@ -55,6 +55,10 @@ struct Client {
     const char *configPath = nullptr;
     bool loggedIn = false;  // this process holds an execution slot
     int attachError = 0;    // why the region could not be attached, as the platform told it
+    // Calls of this process inside a TableLock, and whether the attachment
+    // is being dropped; read and written atomically.
+    int32_t callsInProgress = 0;
+    uint32_t detaching = 0;
 };
 
 // Attaches `client` to the site's region; the first attach of a region fills
@@ -62,7 +66,15 @@ struct Client {
 // detached and its attachError set, when the region cannot be created,
 // opened or mapped, or is refused.
 bool attach(Client *client, const Site &site);
+// Drops the attachment. Calls that begin afterwards act as on a client with
+// no region; when a call is still in progress on another thread (the process
+// is ending under it), the region is left in place for the system to reclaim
+// with the process, so that the call keeps what it uses to the end.
 void detach(Client *client);
+
+// In a forked child: the parent's calls in progress and its execution slot
+// belong to the parent; the child shares only the attachment.
+void forgetParentCalls(Client *client);
 
 // Sets every slot to its default and proCount to 0.
 void fillDefaults(ProTable *table, const uint8_t hostAddr[4]);

@@ -78,14 +78,18 @@ TEST_F(Admission, AProcessHoldsOneSlotAtATime) {
     ASSERT_EQ(logIn(&a, table, "app"), 1);
     EXPECT_EQ(logIn(&a, table, "other"), 0);
     EXPECT_EQ(logIn(&a, table, "ghost"), 0) << "tested before any lookup";
+    EXPECT_EQ(logOut(&a, table, "ghost"), 0);
+    EXPECT_TRUE(a.loggedIn) << "a name that no record holds is no logout";
     EXPECT_EQ(logOut(&a, table, "other"), 0) << "other counts no copy";
-    EXPECT_TRUE(a.loggedIn);
+    EXPECT_FALSE(a.loggedIn) << "a logout gives the process's slot up whatever it finds";
+    EXPECT_EQ(exe(0), 1) << "the copy counted by the login stays until a recount";
     // The flag does not remember the name: a logout under another name that
     // counts a copy gives the slot back.
+    ASSERT_EQ(logIn(&a, table, "app"), 1);
     table->records[1].exeCount = 1;
     EXPECT_EQ(logOut(&a, table, "other"), 1);
     EXPECT_EQ(exe(1), 0);
-    EXPECT_EQ(exe(0), 1);
+    EXPECT_EQ(exe(0), 2);
     EXPECT_EQ(logOut(&a, table, "app"), 0) << "nothing held any more";
 }
 
@@ -133,7 +137,9 @@ TEST_F(Admission, ARecountDiscardsALoginsIncrement) {
     EXPECT_EQ(ask(isExecuting, 0, "app"), 0) << "nothing by that name runs";
     EXPECT_EQ(exe(app), 0);
     EXPECT_EQ(logOut(&a, table, "app"), 0) << "the slot's copy is gone";
-    EXPECT_TRUE(a.loggedIn);
+    EXPECT_FALSE(a.loggedIn) << "the process gave its slot up all the same";
+    EXPECT_EQ(logIn(&a, table, "app"), 1);
+    EXPECT_EQ(exe(app), 1);
     EXPECT_EQ(ask(canExecute, 1, "app", {{1, "app"}, {2, "app.exe"}, {3, "APP"}}), 0);
     EXPECT_EQ(exe(app), 3);
     EXPECT_EQ(logOut(&a, table, "app"), 1);

@@ -33,6 +33,38 @@ class SharedLibrary : public ::testing::Test {
     }
 };
 
+TEST_F(SharedLibrary, AForkedChildStartsWithoutItsParentsSlot) {
+    // The parent holds a slot of viewer; its child, and then the parent
+    // itself, each log in, and out, and show the count.
+    const struct {
+        const char *permit;
+        const char *expected;
+    } cases[] = {
+        {"2", "login viewer 1\nchild\nlogin viewer 1\nexe 0 2\nlogout viewer 1\nexe 0 1\n"
+              "parent\nlogin viewer 0\nexe 0 1\nlogout viewer 1\nexe 0 0\n"},
+        {"1", "login viewer 1\nchild\nlogin viewer 0\nexe 0 1\nlogout viewer 0\nexe 0 1\n"
+              "parent\nlogin viewer 0\nexe 0 1\nlogout viewer 1\nexe 0 0\n"},
+    };
+    for (const auto &c : cases) {
+        test::removeRegion(test::kSiteRunDir, kSiteRegion);
+        test::writeFile(kSiteConfig, std::string("viewer 0 ") + c.permit + " -1 0\n");
+        EXPECT_EQ(probe({"login", "viewer", "fork", "login", "viewer", "exe", "0", "logout", "viewer", "exe", "0"}),
+                  c.expected)
+            << "permit " << c.permit;
+    }
+}
+
+TEST_F(SharedLibrary, AProcessWhoseSlotWasResetCanTakeOneAgain) {
+    ProbeSession holder;
+    ASSERT_EQ(holder.ask("login viewer"), "login viewer 1");
+    EXPECT_EQ(probe({"reset", "viewer", "exe", "0"}), "reset viewer 1\nexe 0 0\n");
+    EXPECT_EQ(holder.ask("logout viewer"), "logout viewer 0") << "the reset took the copy away";
+    EXPECT_EQ(holder.ask("login viewer"), "login viewer 1") << "the logout gave the slot up all the same";
+    EXPECT_EQ(probe({"exe", "0"}), "exe 0 1\n");
+    EXPECT_EQ(holder.ask("logout viewer"), "logout viewer 1");
+    EXPECT_EQ(probe({"exe", "0"}), "exe 0 0\n");
+}
+
 TEST_F(SharedLibrary, LoadsTheFileAndReadsRecordsByIndex) {
     const std::string out = probe({"dump"});
     EXPECT_TRUE(holds(out, "count 2\n")) << out;

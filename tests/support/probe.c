@@ -23,6 +23,14 @@
  *   controlled            GetControllableTaskList into an array whose
  *                         every byte was 'x': "controlled N", then
  *                         "PID|NAME|WINDOW|TITLE" for each entry
+ *   exe I                 record I's exeCount as "exe I N"
+ *   fork                  forks (not on Windows); the child prints "child"
+ *                         and runs the following commands, then the parent,
+ *                         once the child has ended, prints "parent" and runs
+ *                         them too
+ *   busy                  starts a thread that calls without pause, prints
+ *                         "busy" once it has called, and goes on: a process
+ *                         that ends afterwards ends in the middle of a call
  *   hold                  prints "holding" and waits until standard input ends
  *   serve                 prints "serving", then runs commands from standard input
  */
@@ -30,6 +38,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "sorvik.h"
 
@@ -69,6 +84,38 @@ static void controlled(void) {
 }
 
 static void serve(void);
+
+static volatile long busyCalls;
+
+#ifdef _WIN32
+static DWORD WINAPI callWithoutPause(LPVOID unused) {
+#else
+static void *callWithoutPause(void *unused) {
+#endif
+    (void)unused;
+    for (;;) {
+        processActive("busy");
+        GetProcessStruAt(0);
+        processMsg("busy", "busy");
+        busyCalls = busyCalls + 1;
+    }
+    return 0;
+}
+
+static int startBusyThread(void) {
+#ifdef _WIN32
+    HANDLE thread = CreateThread(NULL, 0, callWithoutPause, NULL, 0, NULL);
+    if (!thread) return 0;
+    CloseHandle(thread);
+#else
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, callWithoutPause, NULL) != 0) return 0;
+    pthread_detach(thread);
+#endif
+    while (busyCalls == 0) {
+    }
+    return 1;
+}
 
 /* Runs the command at argv[0]; the number of arguments it used, or 0 when
  * it is unknown. */
@@ -161,6 +208,29 @@ static int run(int argc, char **argv) {
     if (strcmp(command, "reset") == 0 && argc >= 2) {
         printf("reset %s %d\n", argv[1], (int)processMsgReset(argv[1]));
         return 2;
+    }
+    if (strcmp(command, "exe") == 0 && argc >= 2) {
+        const ProStru *r = GetProcessStruAt(atoi(argv[1]));
+        printf("exe %s %d\n", argv[1], r ? (int)r->exeCount : -1);
+        return 2;
+    }
+#ifndef _WIN32
+    if (strcmp(command, "fork") == 0) {
+        pid_t child = fork();
+        if (child < 0) return 0;
+        if (child == 0) {
+            printf("child\n");
+            return 1;
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        printf("parent\n");
+        return 1;
+    }
+#endif
+    if (strcmp(command, "busy") == 0) {
+        printf("%s\n", startBusyThread() ? "busy" : "no thread");
+        return 1;
     }
     if (strcmp(command, "hold") == 0) {
         printf("holding\n");

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -149,6 +150,101 @@ TEST_F(Lifecycle, AHolderKilledInsideTheLockDoesNotBlockTheNext) {
     }
     EXPECT_TRUE(waited.get());
     waiter.join();
+}
+
+TEST_F(Lifecycle, AHolderThatLetGoOfTheRegionBeforeItEndedIsFoundGone) {
+    // The system marks the lock of a holder that ends only while the holder
+    // still maps it; these let go of the mapping first, halfway through a
+    // change, so the next caller must find out for itself.
+    const struct {
+        const char *how;
+        bool threadOnly;  // only the holding thread ends; its process lives on
+    } ways[] = {{"the process ends", false}, {"only the thread ends", true}};
+    for (const auto &way : ways) {
+        scratch.writeConfig("viewer 1 2 3 4\nother 5 6 7 8\n");
+        Client *c = attached(0);
+        auto holdAndLetGo = [&](Client *mine) {
+            if (platform::lockRegion(&mine->region) == platform::LockResult::failed) return;
+            beginChange(mine);
+            std::memmove(&mine->table->records[0], &mine->table->records[1], sizeof(ProStru));
+            platform::closeRegion(&mine->region);
+        };
+        test::Child holder;
+        if (way.threadOnly) {
+            // A thread of this very process, with an attachment of its own.
+            Client *mine = attached(1);
+            std::thread(holdAndLetGo, mine).join();
+        } else {
+            holder = test::forkChild([&](int out) {
+                Client mine;
+                if (!attach(&mine, scratch.site())) return 1;
+                holdAndLetGo(&mine);
+                test::sendLine(out, "gone");
+                return 0;
+            });
+            std::string line;
+            ASSERT_TRUE(test::readLine(holder, &line)) << way.how;
+        }
+        bool answered = test::finishesWithin(std::chrono::seconds(5), [&] {
+            const platform::LockResult got = platform::lockRegion(&c->region);
+            EXPECT_EQ(got, platform::LockResult::ownerDied) << way.how;
+            repairAfterDeath(c);
+            EXPECT_EQ(c->table->proCount, 2) << way.how;
+            EXPECT_STREQ(c->table->records[0].proName, "viewer") << way.how;
+            EXPECT_STREQ(c->table->records[1].proName, "other") << way.how;
+            platform::unlockRegion(&c->region);
+        });
+        if (holder.pid > 0) test::killChild(&holder);
+        if (!answered) {
+            ADD_FAILURE() << way.how << ": the lock of a holder that is gone was never given to the next caller";
+            std::quick_exit(1);  // the waiter would use the region after the fixture unmaps it
+        }
+        detach(c);
+    }
+}
+
+TEST_F(Lifecycle, AHolderThatIsSlowOrStoppedIsWaitedForAndNeverTakenOver) {
+    const struct {
+        const char *how;
+        bool stopped;
+    } ways[] = {{"sleeps while holding", false}, {"is stopped while holding", true}};
+    for (const auto &way : ways) {
+        scratch.writeConfig("viewer 1 2 3 4\n");
+        Client *c = attached(0);
+        test::Child holder = test::forkChild([&](int out) {
+            Client mine;
+            if (!attach(&mine, scratch.site())) return 1;
+            TableLock lock(&mine);
+            beginChange(&mine);
+            mine.table->records[0].permitExeCount = 42;
+            test::sendLine(out, "holding");
+            // Several times as long as a waiter waits before it looks
+            // whether the holder still exists.
+            if (way.stopped)
+                raise(SIGSTOP);
+            else
+                usleep(1000 * 1000);
+            endChange(&mine);
+            return 0;
+        });
+        std::string line;
+        ASSERT_TRUE(test::readLine(holder, &line)) << way.how;
+        if (way.stopped) {
+            int status = 0;
+            ASSERT_EQ(waitpid(holder.pid, &status, WUNTRACED), holder.pid);
+            std::thread([pid = holder.pid] {
+                usleep(1000 * 1000);
+                kill(pid, SIGCONT);
+            }).detach();
+        }
+        ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(10), [&] {
+            EXPECT_EQ(platform::lockRegion(&c->region), platform::LockResult::acquired) << way.how;
+            EXPECT_EQ(c->table->records[0].permitExeCount, 42) << way.how << ": the holder's change was undone";
+            platform::unlockRegion(&c->region);
+        })) << way.how;
+        EXPECT_EQ(test::waitChild(&holder), 0) << way.how;
+        detach(c);
+    }
 }
 
 TEST_F(Lifecycle, AChangeCutShortByDeathIsRolledBack) {

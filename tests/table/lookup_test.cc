@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,6 +43,24 @@ TEST(Lookup, FindsWhatTheBaseNameDefinitionFinds) {
         for (int32_t from = 0; from <= t.table.proCount; ++from)
             EXPECT_EQ(findByBaseName(&t.table, probe.c_str(), from), lookupByDefinition(t.table, probe.c_str(), from))
                 << '"' << probe << "\" from " << from;
+}
+
+TEST(Lookup, TheCountIsTheOneTheAccessorsUse) {
+    // A client can write anything into proCount through a handed-out
+    // pointer; the count and the accessors must still agree.
+    const struct {
+        int32_t stored, count;
+    } cases[] = {{0, 0}, {12, 12}, {350, 350}, {351, 350}, {100000, 350}, {-7, 0}, {INT32_MIN, 0}, {INT32_MAX, 350}};
+    for (const auto &c : cases) {
+        Table t({});
+        t.table.proCount = c.stored;
+        EXPECT_EQ(recordCount(&t.table), c.count) << "proCount " << c.stored;
+        EXPECT_EQ(recordAt(&t.table, c.count), nullptr) << "proCount " << c.stored;
+        if (c.count > 0) {
+            EXPECT_NE(recordAt(&t.table, c.count - 1), nullptr) << "proCount " << c.stored;
+        }
+    }
+    EXPECT_EQ(recordCount(nullptr), 0);
 }
 
 TEST(Lookup, FirstMatchFromTheStartAndLaterOnes) {

@@ -21,6 +21,7 @@
 
 #include "support/json_reader.h"
 #include "support/probe_session.h"
+#include "table/table.h"
 
 namespace sorvik {
 namespace {
@@ -471,6 +472,52 @@ TEST_F(Sorvikctl, WatchOnATerminalRedrawsInPlaceUntilInterrupted) {
         EXPECT_NE(frame.find(", every 0.2s (Ctrl-C to stop)\r\n"), std::string::npos) << frame;
         EXPECT_NE(frame.find(lastRow), std::string::npos) << frame;
     }
+}
+
+TEST_F(Sorvikctl, ACommandWaitingLongForTheLockSaysWhichProcessHoldsIt) {
+    // A holder stopped in the middle of a call, as by Ctrl-Z or a debugger.
+    test::Child holder = test::forkChild([](int out) {
+        Client mine;
+        if (!attach(&mine, Site{test::kSiteConfig.c_str(), test::kSiteRegion.c_str(), test::kSiteRunDir.c_str()})) return 1;
+        TableLock lock(&mine);
+        test::sendLine(out, "holding");
+        raise(SIGSTOP);
+        return lock.table() ? 0 : 2;
+    });
+    std::string line;
+    ASSERT_TRUE(test::readLine(holder, &line)) << "the holder did not start";
+    int stopped = 0;
+    ASSERT_EQ(waitpid(holder.pid, &stopped, WUNTRACED), holder.pid);
+    ASSERT_TRUE(WIFSTOPPED(stopped));
+
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t tool = fork();
+    if (tool == 0) {
+        const int none = open("/dev/null", O_RDWR);
+        dup2(none, 0);
+        dup2(none, 1);
+        dup2(err[1], 2);
+        close(err[0]);
+        close(err[1]);
+        unsetenv("LD_LIBRARY_PATH");
+        execl(kCtl.c_str(), kCtl.c_str(), "list", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(err[1]);
+    const std::string said = "held by process " + std::to_string(holder.pid);
+    std::string shown = readUntil(err[0], said);
+    EXPECT_NE(shown.find(said), std::string::npos) << "nothing said within ten seconds; stderr:\n" << shown;
+    EXPECT_EQ(waitpid(tool, nullptr, WNOHANG), 0) << "the command keeps waiting";
+
+    kill(holder.pid, SIGCONT);
+    EXPECT_EQ(test::waitChild(&holder), 0);
+    shown += readUntil(err[0], "never reached: read to the end");
+    close(err[0]);
+    int status = 0;
+    waitpid(tool, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "; stderr:\n" << shown;
+    EXPECT_EQ(shown.find(said), shown.rfind(said)) << "said once:\n" << shown;
 }
 
 // The task lists hold the first 500 processes only.

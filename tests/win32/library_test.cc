@@ -120,6 +120,19 @@ TEST_F(Library, AProcessKilledHoldingTheLockDoesNotBlockTheNextCaller) {
     EXPECT_NE(out.find("count 2\n"), std::string::npos) << out;
 }
 
+TEST_F(Library, AProcessEndingWhileAThreadIsInACallLeavesTheLockToTheNext) {
+    // Windows stops the other threads wherever they are before it tells the
+    // DLL that the process ends; the DLL must release nothing then, and a
+    // lock such a thread held is abandoned to the next caller.
+    for (int round = 0; round < 20; ++round) {
+        EXPECT_EQ(probe(kProbe, {"busy", "msg", "viewer", "ending"}), "busy\nmsg viewer 1\n") << "round " << round;
+        int64_t status = -2;
+        const std::string out = wintest::runProgram(kProbe, {"dump"}, &status, seconds(10));
+        ASSERT_EQ(status, 0) << "round " << round << ": the next process's call did not return:\n" << out;
+        EXPECT_NE(out.find("count 2\n"), std::string::npos) << out;
+    }
+}
+
 TEST_F(Library, TheLoaderRefusesTheDllWhenItsRegionCannotBeMade) {
     // A mutex under the region's name keeps the mapping from being created,
     // so the DLL's attach fails and the probe cannot start.

@@ -53,6 +53,10 @@ int runCommand(const std::string &name, const RunWait &wait, const std::vector<s
 // replaces `outputPath` with it whole when that is not empty.
 int writeMetrics(const std::string &outputPath);
 
+// From now on, says once on stderr who holds the table's lock when it has
+// been held for a couple of seconds while this command runs.
+void watchTheLock();
+
 int reportActive(const std::string &name);
 int leaveMessage(const std::string &name, const std::string &text);
 int resetRunState(const std::string &name);

@@ -187,6 +187,8 @@ int main(int argc, char **argv) {
     } catch (const CLI::ParseError &e) {
         return usageError(app, e);
     }
+    // The check takes the table's lock like any call, so the watch starts first.
+    watchTheLock();
     if (const int status = checkAttachment()) return status;
     return run();
 }

@@ -1,6 +1,6 @@
 // The shared region on POSIX: two regular files in the site's run
-// directory, NAME (the table) and NAME.lock (a header with a robust
-// process-shared mutex, followed by the journal). Files in a directory of the
+// directory, NAME (the table) and NAME.lock (the lock object of
+// lock_object.h, followed by the journal). Files in a directory of the
 // site's own rather than objects in /dev/shm, which everyone may write: the
 // directory's owner, group and mode decide who shares the table, and nobody
 // outside can create, pre-empt or read the objects. Under /run they live on
@@ -13,38 +13,30 @@
 // lock NAME exclusively knows that nobody uses the region and builds it
 // afresh.
 #include "platform/platform.h"
+#include "platform/posix/lock_object.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 #include <atomic>
+#include <climits>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <string>
 
 namespace sorvik::platform {
 namespace {
-
-constexpr uint32_t kLockMagic = 0x536f724cu;  // "SorL"
-constexpr size_t kLockHeader = 128;           // the header and mutex, then the journal
-
-// The lock object's first bytes, in the same place for every build, so that
-// an attach can tell whether another build (another layout, other sizes, a
-// 32-bit library beside a 64-bit one) wrote what it finds.
-struct LockObject {
-    std::atomic<uint32_t> magic;  // written last, once the rest holds
-    uint32_t layout;
-    uint64_t tableBytes;
-    uint64_t journalBytes;
-    pthread_mutex_t mutex;
-};
-static_assert(sizeof(LockObject) <= kLockHeader, "the lock header holds the mutex");
-// Changes whenever the header's layout or the mutex's size changes.
-constexpr uint32_t kLockLayout = (1u << 16) | static_cast<uint32_t>(sizeof(LockObject));
 
 enum Handle { regionFd = 0 };
 
@@ -267,16 +259,170 @@ void closeRegion(SharedRegion *region) {
     *region = SharedRegion{};
 }
 
+namespace {
+
+// How long a waiter waits before it looks whether the holder still exists.
+constexpr long kHolderCheckNanoseconds = 200 * 1000 * 1000;
+
+struct ThreadIdentity {
+    pid_t processId = 0;
+    pid_t threadId = 0;
+    uint64_t start = 0;         // 0 when /proc cannot tell
+    uint64_t pidNamespace = 0;  // 0 when /proc cannot tell
+    uint32_t forks = 0;         // the process's forks when it was learnt
+};
+
+// A thread's state letter and start time from its /proc stat line; false
+// when the thread does not exist. *known is false when /proc cannot be read
+// for another reason, so that nothing may be concluded.
+bool readThreadStat(const char *path, char *state, uint64_t *start, bool *known) {
+    *known = true;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *known = errno == ENOENT || errno == ESRCH;
+        return false;
+    }
+    char line[1024];
+    const ssize_t got = read(fd, line, sizeof line - 1);
+    const int readError = errno;
+    close(fd);
+    if (got <= 0) {
+        *known = got == 0 || readError == ESRCH;  // a thread that ended between open and read
+        return false;
+    }
+    line[got] = '\0';
+    // The command name in parentheses may hold anything, ')' included.
+    const char *fields = std::strrchr(line, ')');
+    unsigned long long ticks = 0;
+    // After the name: state (3), then fields 4..21, then starttime (22).
+    if (!fields || std::sscanf(fields + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+                               state, &ticks) != 2) {
+        *known = false;
+        return false;
+    }
+    *start = ticks;
+    return true;
+}
+
+uint64_t pidNamespaceOfSelf() {
+    struct stat st;
+    if (stat("/proc/self/ns/pid", &st) != 0) return 0;
+    return static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 32);
+}
+
+// Forks seen by this process, so that a forked child's thread, which has an
+// id of its own, learns it afresh.
+std::atomic<uint32_t> gForks{0};
+void countFork() { gForks.fetch_add(1, std::memory_order_relaxed); }
+
+// This thread's identity, learnt once per thread: every lock takes it, and
+// asking the kernel for it each time would cost more than the call itself.
+const ThreadIdentity &thisThread() {
+    static const int forksCounted = pthread_atfork(nullptr, nullptr, countFork);
+    (void)forksCounted;
+    thread_local ThreadIdentity cached;
+    const uint32_t forks = gForks.load(std::memory_order_relaxed);
+    if (cached.threadId == 0 || cached.forks != forks) {
+        cached = ThreadIdentity{};
+        cached.forks = forks;
+        cached.processId = getpid();
+        cached.threadId = static_cast<pid_t>(syscall(SYS_gettid));
+        char state = 0;
+        bool known = false;
+        uint64_t start = 0;
+        if (readThreadStat("/proc/thread-self/stat", &state, &start, &known)) cached.start = start;
+        cached.pidNamespace = pidNamespaceOfSelf();
+    }
+    return cached;
+}
+
+// Only the holder of the mutex writes. The record is not cleared when the
+// mutex is released: it counts only while it names the thread the mutex
+// names, and the next holder rewrites it.
+void writeHolder(LockObject *lock, const ThreadIdentity &holder) {
+    HolderRecord &r = lock->holder;
+    const uint64_t sequence = r.sequence.load(std::memory_order_relaxed);
+    r.sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    r.acquisitions.store(r.acquisitions.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    r.processId.store(holder.processId, std::memory_order_relaxed);
+    r.threadId.store(holder.threadId, std::memory_order_relaxed);
+    r.threadStart.store(holder.start, std::memory_order_relaxed);
+    r.pidNamespace.store(holder.pidNamespace, std::memory_order_relaxed);
+    r.sequence.store(sequence + 2, std::memory_order_release);
+}
+
+// True only when the thread the record names is known to be gone: no such
+// thread, an ended one, or another thread that reuses its id.
+bool holderIsGone(const Holder &holder) {
+    if (holder.threadId <= 0 || holder.threadStart == 0 || holder.pidNamespace == 0) return false;
+    // Ids from another pid namespace name other threads here.
+    if (holder.pidNamespace != thisThread().pidNamespace) return false;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task/%d/stat", holder.processId, holder.threadId);
+    char state = 0;
+    uint64_t start = 0;
+    bool known = false;
+    if (!readThreadStat(path, &state, &start, &known)) return known;
+    return state == 'Z' || state == 'X' || start != holder.threadStart;
+}
+
+// Called when the mutex has been held for a while. A holder normally ends
+// with the kernel marking the mutex, but not when its process had already
+// let go of the mapping; then the mutex still names a thread that is gone.
+// Such a mutex is marked here exactly as the kernel marks it, so that the
+// next locker takes it with EOWNERDEAD and repairs the table. The mark is
+// one compare-and-swap on the futex word, so of several waiters that find
+// the holder gone only one marks it, and a mutex taken meanwhile by a live
+// thread is left alone.
+void markVanishedHolder(LockObject *lock) {
+    std::atomic_ref<int> word = futexWord(lock);
+    int seen = word.load();
+    const int32_t owner = seen & FUTEX_TID_MASK;
+    if (owner == 0 || (seen & FUTEX_OWNER_DIED) != 0) return;
+    Holder holder;
+    if (!readHolder(lock, &holder) || holder.threadId != owner || !holderIsGone(holder)) return;
+    if (!word.compare_exchange_strong(seen, (seen & FUTEX_WAITERS) | FUTEX_OWNER_DIED)) return;
+    syscall(SYS_futex, &lock->mutex.__data.__lock, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+}
+
+}  // namespace
+
 LockResult lockRegion(SharedRegion *region) {
     if (!region->lockView) return LockResult::failed;
     auto *lock = static_cast<LockObject *>(region->lockView);
-    const int result = pthread_mutex_lock(&lock->mutex);
-    if (result == 0) return LockResult::acquired;
-    if (result == EOWNERDEAD) {
-        pthread_mutex_consistent(&lock->mutex);
-        return LockResult::ownerDied;
+    // Learnt before the lock is taken, so that holding it costs no system call.
+    const ThreadIdentity &me = thisThread();
+    int result = pthread_mutex_trylock(&lock->mutex);
+    [[maybe_unused]] const bool waited = result == EBUSY;
+    while (result == EBUSY) {
+        // The wall clock rather than a steady one, since ThreadSanitizer
+        // knows pthread_mutex_timedlock and not pthread_mutex_clocklock; a
+        // jump of the clock only moves the next look at the holder.
+        timespec deadline;
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += kHolderCheckNanoseconds;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_nsec -= 1000000000L;
+            ++deadline.tv_sec;
+        }
+        result = pthread_mutex_timedlock(&lock->mutex, &deadline);
+        if (result == ETIMEDOUT) {
+            markVanishedHolder(lock);
+            result = EBUSY;
+        }
     }
-    return LockResult::failed;
+    if (result != 0 && result != EOWNERDEAD) return LockResult::failed;
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer counts a timed acquisition only when it answers 0.
+    if (result == EOWNERDEAD && waited) {
+        __tsan_mutex_pre_lock(&lock->mutex, 0);
+        __tsan_mutex_post_lock(&lock->mutex, 0, 0);
+    }
+#endif
+    if (result == EOWNERDEAD) pthread_mutex_consistent(&lock->mutex);
+    writeHolder(lock, me);
+    return result == 0 ? LockResult::acquired : LockResult::ownerDied;
 }
 
 void unlockRegion(SharedRegion *region) {

@@ -4,12 +4,15 @@
 
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
             return sorvik::onProcessAttach() ? TRUE : FALSE;
         case DLL_PROCESS_DETACH:
-            sorvik::onProcessDetach();
+            // A non-null `reserved` means the process is ending: its other
+            // threads were stopped wherever they were, so nothing they used
+            // may be released; the system closes and unmaps it all itself.
+            sorvik::onProcessDetach(reserved != nullptr);
             return TRUE;
         default:
             return TRUE;
