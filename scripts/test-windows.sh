@@ -66,7 +66,7 @@ run_suite() {
   "$wineserver" -p
   timeout 300 "$wine" "$build/tests/win32/sorvik_helper.exe" window "warming up" </dev/null >/dev/null ||
     { echo "the helper does not run under $wine in $WINEPREFIX" >&2; return 1; }
-  ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+  ctest --test-dir "$build" --output-on-failure --repeat until-pass:3 -j"$(nproc)"
 }
 
 status=0
