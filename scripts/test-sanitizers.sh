@@ -11,7 +11,7 @@ sorvik_install_missing "${sorvik_packages[@]}"
 # tests start (the probe, the stress client and forked children included).
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS=halt_on_error=1:abort_on_error=1
+export TSAN_OPTIONS="halt_on_error=1:abort_on_error=1:suppressions=$SORVIK_ROOT/scripts/tsan.supp"
 
 for variant in "asan address,undefined" "tsan thread"; do
   set -- $variant
