@@ -22,7 +22,9 @@ library=$libdir/libsorvik.so.1.0.0
 grep -aq "$region" "$library" || fail "the installed library is not built for the region $region"
 grep -aq "$site/Sorvik.sys" "$library" || fail "the installed library is not built for $site/Sorvik.sys"
 grep -aq "$scratch/run" "$library" || fail "the installed library is not built for the run directory $scratch/run"
-printf 'report_job 0 2 -1 0\n' >"$site/Sorvik.sys"
+# A name unique to the run, so that no program of the machine counts.
+name=report_job_$$
+printf '%s 0 2 -1 0\n' "$name" >"$site/Sorvik.sys"
 
 # The snippets that make the site's group and run directory.
 grep -qx 'g sorvik -' "$prefix/lib/sysusers.d/sorvik.conf" || fail "no sysusers.d snippet making the group sorvik"
@@ -30,7 +32,7 @@ grep -qx "d $scratch/run 2770 root sorvik -" "$prefix/lib/tmpfiles.d/sorvik.conf
   fail "no tmpfiles.d snippet making $scratch/run"
 echo "sysusers.d and tmpfiles.d snippets installed"
 expected='records 1
-report_job permit 2'
+'"$name"' permit 2'
 
 # pkg-config, as a Makefile would use it.
 flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs sorvik) || fail "pkg-config does not find sorvik"
@@ -50,6 +52,6 @@ echo "find_package: Sorvik::sorvik"
 # The installed tool finds the installed library through the loader's path only.
 readelf -d "$prefix/bin/sorvikctl" | grep -Eq 'RPATH|RUNPATH' && fail "the installed sorvikctl keeps a build path"
 out=$(LD_LIBRARY_PATH=$libdir "$prefix/bin/sorvikctl" list)
-echo "$out" | grep -Eq '^0  report_job +0 +2 +0 +never' || fail "the installed sorvikctl listed: $out"
+echo "$out" | grep -Eq "^0  $name +0 +2 +0 +never" || fail "the installed sorvikctl listed: $out"
 echo "sorvikctl list:"
 echo "$out"
