@@ -274,6 +274,30 @@ TEST_F(SorvikctlRun, PassesSignalsToTheCommand) {
     EXPECT_EQ(run.wait(), 42) << run.describe();
 }
 
+// A signal sent to the launcher goes to a thread that does not block it; a
+// helper thread that takes one discards SIGCHLD (the child is never reaped)
+// or dies of SIGTERM (the slot is never given back). So the launcher's main
+// thread is the only one that may take any of them.
+TEST_F(SorvikctlRun, NoOtherThreadOfTheLauncherTakesItsSignals) {
+    const std::string waiting = script(job, "read line < \"$0.fifo\"");
+    Launch run({"run", job, "--", waiting});
+    const pid_t child = awaitStart(waiting);
+    ASSERT_GT(child, 0) << run.describe();
+    const std::string tasks = "/proc/" + std::to_string(run.pid()) + "/task";
+    for (const auto &task : std::filesystem::directory_iterator(tasks)) {
+        if (task.path().filename() == std::to_string(run.pid())) continue;
+        const std::string status = test::readFile(task.path().string() + "/status");
+        const size_t at = status.find("SigBlk:");
+        ASSERT_NE(at, std::string::npos) << status;
+        const unsigned long long blocked = std::stoull(status.substr(at + 7), nullptr, 16);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
+            EXPECT_TRUE(blocked & (1ULL << (signal - 1)))
+                << "thread " << task.path().filename() << " may take " << strsignal(signal);
+    }
+    kill(child, SIGTERM);
+    EXPECT_EQ(run.wait(), 128 + SIGTERM) << run.describe();
+}
+
 TEST_F(SorvikctlRun, TheSlotComesBackWhenTheCommandIsKilled) {
     const std::string waiting = script(job, "read line < \"$0.fifo\"");
     Launch holder({"run", job, "--", waiting});

@@ -1,6 +1,7 @@
 // A command that waits for the table's lock waits as long as the holder
 // keeps it, as every client does: a holder stopped in a debugger or by
 // Ctrl-Z stops everyone. The person at the terminal is told once who it is.
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -55,6 +56,15 @@ void watch() {
 
 }  // namespace
 
-void watchTheLock() { std::thread(watch).detach(); }
+// The watcher takes none of the process's signals: they are the main
+// thread's to wait for (sorvikctl run waits for SIGCHLD and passes SIGTERM
+// on), and a thread that does not block one is where the kernel sends it.
+void watchTheLock() {
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    std::thread(watch).detach();
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
 
 }  // namespace sorvikctl
