@@ -24,6 +24,21 @@ char *recordBaseName(ProStru *record) { return baseName(record->proName, sizeof 
 
 const char *recordBaseName(const ProStru *record) { return baseName(record->proName, sizeof record->proName); }
 
+char *baseNameAt(ProTable *table, int32_t index) {
+    ProStru *record = recordAt(table, index);
+    return record ? recordBaseName(record) : nullptr;
+}
+
+int32_t permitExeCountAt(ProTable *table, int32_t index) {
+    const ProStru *record = recordAt(table, index);
+    return record ? record->permitExeCount : -1;
+}
+
+int32_t minExeCountAt(ProTable *table, int32_t index) {
+    const ProStru *record = recordAt(table, index);
+    return record ? record->minExeCount : -1;
+}
+
 namespace {
 
 // The length of a proName field, at most its width when a careless client

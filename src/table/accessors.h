@@ -16,6 +16,10 @@ int32_t recordCount(const ProTable *table);
 ProStru *recordAt(ProTable *table, int32_t index);  // null outside 0 .. proCount - 1
 char *recordBaseName(ProStru *record);
 const char *recordBaseName(const ProStru *record);
+// The fields a client reads by index: null or -1 outside 0 .. proCount - 1.
+char *baseNameAt(ProTable *table, int32_t index);
+int32_t permitExeCountAt(ProTable *table, int32_t index);
+int32_t minExeCountAt(ProTable *table, int32_t index);
 
 // The first record at or after `from` whose baseName equals `name`; -1 if none.
 int32_t findByBaseName(const ProTable *table, const char *name, int32_t from = 0);
