@@ -63,14 +63,6 @@ size_t fieldLength(const char *field) {
     return at;
 }
 
-// `a` and `b`, both `length` bytes, equal once A-Z are folded.
-bool sameFolded(const char *a, const char *b, size_t length) {
-    for (size_t i = 0; i < length; ++i)
-        if (a[i] != b[i] && foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 int32_t findByBaseName(const ProTable *table, const char *name, int32_t from) {
@@ -89,7 +81,7 @@ int32_t findByBaseName(const ProTable *table, const char *name, int32_t from) {
         if (end < length) continue;
         const char *tail = proName + end - length;
         if (tail != proName && tail[-1] != '\\') continue;
-        if (sameFolded(tail, name, length)) return i;
+        if (sameFolded({tail, length}, {name, length})) return i;
     }
     return -1;
 }

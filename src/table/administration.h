@@ -23,11 +23,6 @@ struct RecordSettings {
     int32_t userParamB;
 };
 
-// Whether `name` can be stored and saved so that it reads back the same and
-// be found again by its baseName: 1 to 99 characters, no white space, and
-// not ending in a backslash (which would leave the baseName empty).
-bool storableName(const char *name);
-
 // A change of limits is refused only when copies of the program run that
 // the new permit does not allow. A negative permit allows no copy, as 0
 // does: with none running it is accepted, like any other.
@@ -37,7 +32,7 @@ bool storableName(const char *name);
 int32_t updateRecord(Client *client, ProTable *table, int32_t index, const RecordSettings &settings);
 
 // Appends a record named `name`; 2 when the table is full or the name is
-// not storable.
+// not storableName.
 int32_t appendRecord(Client *client, ProTable *table, const char *name, const RecordSettings &settings);
 
 // Sets the two limits of record `index`; 1 when its recounted copies exceed
