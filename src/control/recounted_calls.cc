@@ -46,9 +46,9 @@ int32_t act(Client *client, ProTable *table, const RecountedCall &call, int32_t 
         case RecountedCall::modify:
             return record ? changeLimits(client, table, index, call.settings.minExeCount,
                                          call.settings.permitExeCount)
-                          : int32_t{kNoRecord};
+                          : kNoRecord;
         case RecountedCall::remove:
-            return record ? deleteRecord(client, table, index) : int32_t{kNoRecord};
+            return record ? deleteRecord(client, table, index) : kNoRecord;
     }
     return kNoRecord;
 }

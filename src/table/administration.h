@@ -9,12 +9,11 @@
 
 namespace sorvik {
 
-enum AdminResult : int32_t {
-    kDone = 0,           // changed and saved
-    kCopiesRun = 1,      // refused: copies run that the change contradicts
-    kNoRecord = 2,       // no such record; for an addition, no room or no storable name
-    kNotSaved = 3,       // changed in the table, but the file was not written (errno says why)
-};
+// The results of the administration calls, as include/sorvik.h defines them.
+constexpr int32_t kDone = SORVIK_DONE;
+constexpr int32_t kCopiesRun = SORVIK_COPIES_RUN;
+constexpr int32_t kNoRecord = SORVIK_NO_RECORD;
+constexpr int32_t kNotSaved = SORVIK_NOT_SAVED;
 
 struct RecordSettings {
     int32_t minExeCount;
