@@ -52,7 +52,7 @@ extern "C" {
 
 int32_t SORVIK_CALL GetControllableProcessNum(void) {
     TableLock lock(processClient());
-    return recordCount(lock.table());
+    return recordsInUse(lock.table());
 }
 
 ProStru *SORVIK_CALL GetProcessStruAt(int32_t index) {

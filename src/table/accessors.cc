@@ -13,8 +13,6 @@ int32_t recordsInUse(const ProTable *table) {
     return count < 0 ? 0 : (count > kMaxRecords ? kMaxRecords : count);
 }
 
-int32_t recordCount(const ProTable *table) { return recordsInUse(table); }
-
 ProStru *recordAt(ProTable *table, int32_t index) {
     if (index < 0 || index >= recordsInUse(table)) return nullptr;
     return &table->records[index];
