@@ -11,6 +11,7 @@
 #include "census/recount.h"
 #include "control/admission.h"
 #include "control/liveness.h"
+#include "control/recounted_calls.h"
 #include "table/accessors.h"
 #include "table/administration.h"
 #include "table/config_file.h"
@@ -96,16 +97,24 @@ std::string checkNamedCalls(const uint8_t *data, size_t size) {
             case 2:
             case 3:
             case 4: {
+                static constexpr RecountedCall::Kind kQuestions[] = {
+                    RecountedCall::canExecute, RecountedCall::isExecuting, RecountedCall::mustReExecute};
+                const RecountedCall::Kind question = kQuestions[op - 2];
+                const int32_t answer = actOnRecounted(&client, t, {question, n}, snapshot);
                 const int32_t index = findByBaseName(t, n);
-                if (index < 0) break;
-                recountOne(t, index, snapshot);
+                if (index < 0) {
+                    if (answer != (question == RecountedCall::canExecute ? 1 : 0))
+                        return "an unknown name answered " + std::to_string(answer);
+                    break;
+                }
                 const ProStru &r = t->records[index];
                 int32_t running = 0;
                 for (const Task &task : snapshot.tasks) running += compareNames(r.proName, task.taskName, sizeof r.proName) == 0;
                 if (r.exeCount != running) return "a recount disagrees with the snapshot";
-                if (canExecute(r) != (r.exeCount < r.permitExeCount) || isExecuting(r) != (r.exeCount > 0) ||
-                    mustReExecute(r) != (r.exeCount < r.minExeCount))
-                    return "an answer disagrees with the recounted record";
+                const bool expected = question == RecountedCall::canExecute   ? r.exeCount < r.permitExeCount
+                                      : question == RecountedCall::isExecuting ? r.exeCount > 0
+                                                                               : r.exeCount < r.minExeCount;
+                if (answer != (expected ? 1 : 0)) return "an answer disagrees with the recounted record";
                 break;
             }
             case 5:
@@ -119,31 +128,21 @@ std::string checkNamedCalls(const uint8_t *data, size_t size) {
                 break;
             case 8: {
                 const RecordSettings settings{in.number(), in.number(), in.number(), in.number()};
-                const int32_t index = findByWholeName(t, n);
-                int32_t result;
-                if (index < 0) {
-                    result = appendRecord(&client, t, n, settings);
-                } else {
-                    recountOne(t, index, snapshot);
-                    result = updateRecord(&client, t, index, settings);
-                }
+                const int32_t result = actOnRecounted(&client, t, {RecountedCall::add, n, settings}, snapshot);
                 if (result < kDone || result > kNotSaved || result == kDone) return "addition answered " + std::to_string(result);
                 break;
             }
             case 9: {
                 const int32_t minimum = in.number(), permit = in.number();
-                const int32_t index = findByBaseName(t, n);
-                if (index < 0) break;
-                recountOne(t, index, snapshot);
-                changeLimits(&client, t, index, minimum, permit);
+                actOnRecounted(&client, t, {RecountedCall::modify, n, {minimum, permit, 0, 0}}, snapshot);
                 break;
             }
             case 10: {
-                const int32_t index = findByBaseName(t, n);
-                if (index < 0) break;
-                recountOne(t, index, snapshot);
                 const int32_t before = recordsInUse(t);
-                if (deleteRecord(&client, t, index) != kCopiesRun && recordsInUse(t) != before - 1)
+                const bool known = findByBaseName(t, n) >= 0;
+                const int32_t result = actOnRecounted(&client, t, {RecountedCall::remove, n}, snapshot);
+                if (!known && result != kNoRecord) return "a deletion of no record answered " + std::to_string(result);
+                if (known && result != kCopiesRun && recordsInUse(t) != before - 1)
                     return "a deletion did not remove one record";
                 break;
             }

@@ -11,7 +11,7 @@
  * or the table's files do not check out while others use them) is answered
  * as if the library had not loaded: the three questions, processLogIn and
  * processLogOut answer 0; the administration calls change nothing and answer
- * 2 with errno telling why; the accessors and lists answer as for an empty
+ * SORVIK_NO_RECORD (2) with errno telling why; the accessors and lists answer as for an empty
  * table; processActive, processMsg and processMsgReset answer 1. */
 #ifndef SORVIK_H
 #define SORVIK_H
@@ -94,17 +94,25 @@ SORVIK_API char *SORVIK_CALL GetProcessNameAt(int32_t index); /* the part after 
 SORVIK_API int32_t SORVIK_CALL GetProcessPermitExeCountAt(int32_t index);
 SORVIK_API int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index);
 
-/* Administration. Each answers 0 (done and saved), 1 (refused: copies run
- * that the change contradicts; a negative permit allows none, as 0 does),
- * 2 (no such record; for an addition, the table is full or the name cannot
- * be stored: empty, over 99 characters, holding white space or ending in a
- * backslash) or 3 (changed in the table, but the file was not written; the
- * old file is intact, and errno tells why: EINVAL when a record holds a name
- * that would not read back, written into it through GetProcessStruAt; the
- * reason the file could not be read when the table was loaded, while the
- * table lacks the file's records). Modify and
- * delete find the record by the part of its name after the last backslash,
- * an addition by its whole name; both ignore the case of ASCII letters. */
+/* Administration. Each answers one of these: */
+/* done and saved */
+#define SORVIK_DONE 0
+/* refused: copies run that the change contradicts; a negative permit allows
+ * none, as 0 does */
+#define SORVIK_COPIES_RUN 1
+/* no such record; for an addition, the table is full or the name cannot be
+ * stored: empty, over 99 characters, holding white space or ending in a
+ * backslash */
+#define SORVIK_NO_RECORD 2
+/* changed in the table, but the file was not written; the old file is
+ * intact, and errno tells why: EINVAL when a record holds a name that would
+ * not read back, written into it through GetProcessStruAt; the reason the
+ * file could not be read when the table was loaded, while the table lacks
+ * the file's records */
+#define SORVIK_NOT_SAVED 3
+/* Modify and delete find the record by the part of its name after the last
+ * backslash, an addition by its whole name; both ignore the case of ASCII
+ * letters. */
 SORVIK_API int32_t SORVIK_CALL addOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount,
                                              int32_t userParamA, int32_t userParamB);
 SORVIK_API int32_t SORVIK_CALL ModifyOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount);

@@ -1,5 +1,7 @@
-// The exported boundary: every exported call takes the table lock here, and
-// only here, and hands the locked table to the subsystem that answers it.
+// The exported boundary: every exported call takes the process's attachment
+// here, and only here, and hands it to the subsystem that answers it, under
+// the table lock. The calls that count processes take the lock themselves,
+// since the count is slow and the lock is never held across it.
 #include "library.h"
 
 #include "census/controllable.h"
@@ -7,57 +9,24 @@
 #include "census/snapshot.h"
 #include "control/admission.h"
 #include "control/liveness.h"
+#include "control/recounted_calls.h"
 #include "table/accessors.h"
-#include "table/administration.h"
 
 namespace sorvik {
 namespace {
 
 Client gClient;
 
-using Finder = int32_t (*)(const ProTable *table, const char *name);
-
-// A process without the table answers as one whose library could not be
-// loaded, never as an empty table that lets everything run: no to every
-// question, no slot, and no change, with errno telling why.
-int32_t no() { return 0; }
-
-int32_t noChange() {
-    if (processClient()->attachError != 0) platform::setErrno(processClient()->attachError);
-    return kNoRecord;
-}
-
-int32_t findByBase(const ProTable *table, const char *name) { return findByBaseName(table, name); }
-
-// Runs `act` under the lock on the record that `find` gives for `name`,
-// recounted from a snapshot taken before the lock: the snapshot is slow and
-// the lock is never held across it. `act` gets -1 when no record matches,
-// and no snapshot is taken for a name that no record holds; `detached`
-// answers instead when this process has no table.
-template <typename Act>
-int32_t withRecountedRecord(const char *name, Finder find, int32_t (*detached)(), Act act) {
+// A process without the table answers a login or logout as one whose library
+// could not be loaded, never as an empty table that lets everything run.
+int32_t slotCall(int32_t (*call)(Client *, ProTable *, const char *), const char *name) {
     Client *client = processClient();
-    {
-        TableLock lock(client);
-        if (!lock.table()) return detached();
-        if (find(lock.table(), name) < 0) return act(client, lock.table(), -1);
-    }
-    TaskSnapshot snapshot;
-    takeSnapshot(&snapshot);
     TableLock lock(client);
-    ProTable *table = lock.table();
-    if (!table) return detached();
-    const int32_t index = find(table, name);
-    if (index >= 0) recountOne(table, index, snapshot);
-    return act(client, table, index);
+    return lock.table() ? call(client, lock.table(), name) : 0;
 }
 
-// One of the three questions: `answer` for the recounted first record whose
-// baseName is `name`, `unknown` when there is none.
-int32_t ask(const char *name, bool (*answer)(const ProStru &), int32_t unknown) {
-    return withRecountedRecord(name, findByBase, no, [&](Client *, ProTable *table, int32_t index) {
-        return index < 0 ? unknown : static_cast<int32_t>(answer(table->records[index]));
-    });
+int32_t recounted(RecountedCall::Kind kind, const char *name, const RecordSettings &settings = {}) {
+    return runRecounted(processClient(), {kind, name, settings});
 }
 
 }  // namespace
@@ -83,7 +52,7 @@ extern "C" {
 
 int32_t SORVIK_CALL GetControllableProcessNum(void) {
     TableLock lock(processClient());
-    return recordCount(lock.table());
+    return recordsInUse(lock.table());
 }
 
 ProStru *SORVIK_CALL GetProcessStruAt(int32_t index) {
@@ -93,85 +62,46 @@ ProStru *SORVIK_CALL GetProcessStruAt(int32_t index) {
 
 char *SORVIK_CALL GetProcessNameAt(int32_t index) {
     TableLock lock(processClient());
-    ProStru *record = recordAt(lock.table(), index);
-    return record ? recordBaseName(record) : nullptr;
+    return baseNameAt(lock.table(), index);
 }
 
 int32_t SORVIK_CALL GetProcessPermitExeCountAt(int32_t index) {
     TableLock lock(processClient());
-    const ProStru *record = recordAt(lock.table(), index);
-    return record ? record->permitExeCount : -1;
+    return permitExeCountAt(lock.table(), index);
 }
 
 int32_t SORVIK_CALL GetProcessMinExeCountAt(int32_t index) {
     TableLock lock(processClient());
-    const ProStru *record = recordAt(lock.table(), index);
-    return record ? record->minExeCount : -1;
+    return minExeCountAt(lock.table(), index);
 }
 
-int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list) {
-    if (!list) return 0;
-    // Reads nothing shared, so it needs no lock.
-    return fillTaskList(list);
-}
+// Reads nothing shared, so it needs no lock.
+int32_t SORVIK_CALL GetTaskList(_TASK_LIST *list) { return list ? fillTaskList(list) : 0; }
 
-int32_t SORVIK_CALL GetControllableTaskList(_TASK_LIST *list) {
-    if (!list) return 0;
-    TaskSnapshot snapshot;
-    takeSnapshot(&snapshot);
-    int32_t count;
-    {
-        TableLock lock(processClient());
-        count = keepControllable(lock.table(), &snapshot, list);
-    }
-    attachWindows(list, count);
-    return count;
-}
+int32_t SORVIK_CALL GetControllableTaskList(_TASK_LIST *list) { return listControllable(processClient(), list); }
 
-int32_t SORVIK_CALL RefreshAllSorvikStr(void) {
-    TaskSnapshot snapshot;
-    takeSnapshot(&snapshot);
-    TableLock lock(processClient());
-    return recountAll(lock.table(), snapshot);
-}
+int32_t SORVIK_CALL RefreshAllSorvikStr(void) { return recountAll(processClient()); }
 
-int32_t SORVIK_CALL processLogIn(const char *name) {
-    Client *client = processClient();
-    TableLock lock(client);
-    return lock.table() ? logIn(client, lock.table(), name) : no();
-}
+int32_t SORVIK_CALL processLogIn(const char *name) { return slotCall(logIn, name); }
 
-int32_t SORVIK_CALL processLogOut(const char *name) {
-    Client *client = processClient();
-    TableLock lock(client);
-    return lock.table() ? logOut(client, lock.table(), name) : no();
-}
+int32_t SORVIK_CALL processLogOut(const char *name) { return slotCall(logOut, name); }
 
-int32_t SORVIK_CALL processCanExecute(const char *name) { return ask(name, canExecute, 1); }
+int32_t SORVIK_CALL processCanExecute(const char *name) { return recounted(RecountedCall::canExecute, name); }
 
-int32_t SORVIK_CALL processIsExecuting(const char *name) { return ask(name, isExecuting, 0); }
+int32_t SORVIK_CALL processIsExecuting(const char *name) { return recounted(RecountedCall::isExecuting, name); }
 
-int32_t SORVIK_CALL IsProcessMustReExecute(const char *name) { return ask(name, mustReExecute, 0); }
+int32_t SORVIK_CALL IsProcessMustReExecute(const char *name) { return recounted(RecountedCall::mustReExecute, name); }
 
 int32_t SORVIK_CALL addOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount, int32_t userParamA,
                                   int32_t userParamB) {
-    const RecordSettings settings{minExeCount, permitExeCount, userParamA, userParamB};
-    return withRecountedRecord(name, findByWholeName, noChange, [&](Client *client, ProTable *table, int32_t index) {
-        return index < 0 ? appendRecord(client, table, name, settings) : updateRecord(client, table, index, settings);
-    });
+    return recounted(RecountedCall::add, name, {minExeCount, permitExeCount, userParamA, userParamB});
 }
 
 int32_t SORVIK_CALL ModifyOneProcess(const char *name, int32_t minExeCount, int32_t permitExeCount) {
-    return withRecountedRecord(name, findByBase, noChange, [&](Client *client, ProTable *table, int32_t index) {
-        return index < 0 ? int32_t{kNoRecord} : changeLimits(client, table, index, minExeCount, permitExeCount);
-    });
+    return recounted(RecountedCall::modify, name, {minExeCount, permitExeCount, 0, 0});
 }
 
-int32_t SORVIK_CALL DeleteOneProcess(const char *name) {
-    return withRecountedRecord(name, findByBase, noChange, [&](Client *client, ProTable *table, int32_t index) {
-        return index < 0 ? int32_t{kNoRecord} : deleteRecord(client, table, index);
-    });
-}
+int32_t SORVIK_CALL DeleteOneProcess(const char *name) { return recounted(RecountedCall::remove, name); }
 
 int32_t SORVIK_CALL processActive(const char *name) {
     Client *client = processClient();

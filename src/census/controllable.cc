@@ -91,4 +91,17 @@ void attachWindows(_TASK_LIST *list, int32_t count, WindowSource source) {
     source(attachWindow, &attach);
 }
 
+int32_t listControllable(Client *client, _TASK_LIST *list, ProcessSource processes, WindowSource windows) {
+    if (!list) return 0;
+    TaskSnapshot snapshot;
+    takeSnapshot(&snapshot, processes);
+    int32_t count;
+    {
+        TableLock lock(client);
+        count = keepControllable(lock.table(), &snapshot, list);
+    }
+    attachWindows(list, count, windows);
+    return count;
+}
+
 }  // namespace sorvik

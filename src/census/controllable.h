@@ -31,6 +31,12 @@ int32_t keepControllable(const ProTable *table, TaskSnapshot *snapshot, _TASK_LI
 // no shared state: run it without the lock, since the window system is slow.
 void attachWindows(_TASK_LIST *list, int32_t count, WindowSource source = platform::listWindows);
 
+// The whole list for the client's table: a snapshot of `processes` taken
+// before the lock, keepControllable under it, and the windows of `windows`
+// after it. 0 for a null list.
+int32_t listControllable(Client *client, _TASK_LIST *list, ProcessSource processes = platform::listProcesses,
+                         WindowSource windows = platform::listWindows);
+
 }  // namespace sorvik
 
 #endif

@@ -4,7 +4,6 @@
 #define SORVIK_CENSUS_FOLDED_NAMES_H
 
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,22 +21,11 @@ struct FoldedHash {
 };
 
 struct FoldedEqual {
-    bool operator()(std::string_view a, std::string_view b) const {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i]))) return false;
-        return true;
-    }
+    bool operator()(std::string_view a, std::string_view b) const { return sameFolded(a, b); }
 };
 
 using FoldedNameSet = std::unordered_set<std::string_view, FoldedHash, FoldedEqual>;
 using FoldedNameCounts = std::unordered_map<std::string_view, int32_t, FoldedHash, FoldedEqual>;
-
-// The text of a field of `width` bytes, up to its terminator or its end.
-inline std::string_view fieldView(const char *field, size_t width) {
-    const void *end = std::memchr(field, '\0', width);
-    return std::string_view(field, end ? static_cast<size_t>(static_cast<const char *>(end) - field) : width);
-}
 
 }  // namespace sorvik
 

@@ -42,4 +42,11 @@ int32_t recountAll(ProTable *table, const TaskSnapshot &snapshot) {
     return tasks > SORVIK_MAX_TASKS ? SORVIK_MAX_TASKS : static_cast<int32_t>(tasks);
 }
 
+int32_t recountAll(Client *client, ProcessSource source) {
+    TaskSnapshot snapshot;
+    takeSnapshot(&snapshot, source);
+    TableLock lock(client);
+    return recountAll(lock.table(), snapshot);
+}
+
 }  // namespace sorvik

@@ -18,6 +18,10 @@ void recountOne(ProTable *table, int32_t index, const TaskSnapshot &snapshot);
 // 0, with no record changed, when no memory could be had for the count.
 int32_t recountAll(ProTable *table, const TaskSnapshot &snapshot);
 
+// recountAll on the client's table, from a snapshot of `source` taken before
+// the lock; the snapshot is slow and the lock is never held across it.
+int32_t recountAll(Client *client, ProcessSource source = platform::listProcesses);
+
 }  // namespace sorvik
 
 #endif

@@ -13,8 +13,6 @@ int32_t recordsInUse(const ProTable *table) {
     return count < 0 ? 0 : (count > kMaxRecords ? kMaxRecords : count);
 }
 
-int32_t recordCount(const ProTable *table) { return recordsInUse(table); }
-
 ProStru *recordAt(ProTable *table, int32_t index) {
     if (index < 0 || index >= recordsInUse(table)) return nullptr;
     return &table->records[index];
@@ -23,6 +21,21 @@ ProStru *recordAt(ProTable *table, int32_t index) {
 char *recordBaseName(ProStru *record) { return baseName(record->proName, sizeof record->proName); }
 
 const char *recordBaseName(const ProStru *record) { return baseName(record->proName, sizeof record->proName); }
+
+char *baseNameAt(ProTable *table, int32_t index) {
+    ProStru *record = recordAt(table, index);
+    return record ? recordBaseName(record) : nullptr;
+}
+
+int32_t permitExeCountAt(ProTable *table, int32_t index) {
+    const ProStru *record = recordAt(table, index);
+    return record ? record->permitExeCount : -1;
+}
+
+int32_t minExeCountAt(ProTable *table, int32_t index) {
+    const ProStru *record = recordAt(table, index);
+    return record ? record->minExeCount : -1;
+}
 
 namespace {
 
@@ -48,14 +61,6 @@ size_t fieldLength(const char *field) {
     return at;
 }
 
-// `a` and `b`, both `length` bytes, equal once A-Z are folded.
-bool sameFolded(const char *a, const char *b, size_t length) {
-    for (size_t i = 0; i < length; ++i)
-        if (a[i] != b[i] && foldCase(static_cast<unsigned char>(a[i])) != foldCase(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 int32_t findByBaseName(const ProTable *table, const char *name, int32_t from) {
@@ -74,7 +79,7 @@ int32_t findByBaseName(const ProTable *table, const char *name, int32_t from) {
         if (end < length) continue;
         const char *tail = proName + end - length;
         if (tail != proName && tail[-1] != '\\') continue;
-        if (sameFolded(tail, name, length)) return i;
+        if (sameFolded({tail, length}, {name, length})) return i;
     }
     return -1;
 }

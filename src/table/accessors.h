@@ -7,15 +7,18 @@
 
 namespace sorvik {
 
-// proCount as a bound that is safe to index with, whatever a client wrote
-// into the shared table through the pointers it was handed.
+// The number of records: proCount as a bound that is safe to index with,
+// whatever a client wrote into the shared table through the pointers it was
+// handed. Callers are told this count, so every index below it they are
+// told of reaches a record.
 int32_t recordsInUse(const ProTable *table);
-// The number of records the caller is told of: the same bound, so that every
-// index below it reaches a record.
-int32_t recordCount(const ProTable *table);
-ProStru *recordAt(ProTable *table, int32_t index);  // null outside 0 .. proCount - 1
+ProStru *recordAt(ProTable *table, int32_t index);  // null outside 0 .. recordsInUse - 1
 char *recordBaseName(ProStru *record);
 const char *recordBaseName(const ProStru *record);
+// The fields a client reads by index: null or -1 outside 0 .. recordsInUse - 1.
+char *baseNameAt(ProTable *table, int32_t index);
+int32_t permitExeCountAt(ProTable *table, int32_t index);
+int32_t minExeCountAt(ProTable *table, int32_t index);
 
 // The first record at or after `from` whose baseName equals `name`; -1 if none.
 int32_t findByBaseName(const ProTable *table, const char *name, int32_t from = 0);

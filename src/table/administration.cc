@@ -10,8 +10,6 @@
 namespace sorvik {
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 // A change is complete in the table before the save begins, so a save that
 // fails (or a process that dies while saving) leaves the change in the
 // table, to reach the file with the next save that succeeds. A table that
@@ -38,14 +36,6 @@ bool contradictsRunning(int32_t permitExeCount, int32_t exeCount) {
 }
 
 }  // namespace
-
-bool storableName(const char *name) {
-    if (!name || name[0] == '\0') return false;
-    size_t length = 0;
-    for (; name[length] != '\0'; ++length)
-        if (isSpace(name[length]) || length >= sizeof(ProStru::proName) - 1) return false;
-    return name[length - 1] != '\\';
-}
 
 int32_t updateRecord(Client *client, ProTable *table, int32_t index, const RecordSettings &settings) {
     ProStru &record = table->records[index];

@@ -9,12 +9,11 @@
 
 namespace sorvik {
 
-enum AdminResult : int32_t {
-    kDone = 0,           // changed and saved
-    kCopiesRun = 1,      // refused: copies run that the change contradicts
-    kNoRecord = 2,       // no such record; for an addition, no room or no storable name
-    kNotSaved = 3,       // changed in the table, but the file was not written (errno says why)
-};
+// The results of the administration calls, as include/sorvik.h defines them.
+constexpr int32_t kDone = SORVIK_DONE;
+constexpr int32_t kCopiesRun = SORVIK_COPIES_RUN;
+constexpr int32_t kNoRecord = SORVIK_NO_RECORD;
+constexpr int32_t kNotSaved = SORVIK_NOT_SAVED;
 
 struct RecordSettings {
     int32_t minExeCount;
@@ -22,11 +21,6 @@ struct RecordSettings {
     int32_t userParamA;
     int32_t userParamB;
 };
-
-// Whether `name` can be stored and saved so that it reads back the same and
-// be found again by its baseName: 1 to 99 characters, no white space, and
-// not ending in a backslash (which would leave the baseName empty).
-bool storableName(const char *name);
 
 // A change of limits is refused only when copies of the program run that
 // the new permit does not allow. A negative permit allows no copy, as 0
@@ -37,7 +31,7 @@ bool storableName(const char *name);
 int32_t updateRecord(Client *client, ProTable *table, int32_t index, const RecordSettings &settings);
 
 // Appends a record named `name`; 2 when the table is full or the name is
-// not storable.
+// not storableName.
 int32_t appendRecord(Client *client, ProTable *table, const char *name, const RecordSettings &settings);
 
 // Sets the two limits of record `index`; 1 when its recounted copies exceed

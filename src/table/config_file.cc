@@ -6,11 +6,11 @@
 
 #include "platform/platform.h"
 #include "table/accessors.h"
+#include "table/names.h"
 
 namespace sorvik {
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Walks the text as formatted input does: white space between values is
@@ -21,7 +21,7 @@ struct Scanner {
     const char *end;
 
     void skipSpace() {
-        while (at < end && isSpace(*at)) ++at;
+        while (at < end && isSeparator(*at)) ++at;
     }
 
     // The next run of non-space characters; false at the end of the text.
@@ -29,7 +29,7 @@ struct Scanner {
         skipSpace();
         if (at == end) return false;
         *start = at;
-        while (at < end && !isSpace(*at)) ++at;
+        while (at < end && !isSeparator(*at)) ++at;
         *length = static_cast<size_t>(at - *start);
         return true;
     }
@@ -65,10 +65,10 @@ void parseConfig(const char *text, size_t size, ProTable *table) {
     while (count < kMaxRecords) {
         const char *name;
         size_t length;
-        // A NUL byte would end the stored name early, leaving a record that
-        // saves as something else (an empty name shifts every value).
-        if (!scan.word(&name, &length) || length >= sizeof(ProStru::proName) || std::memchr(name, '\0', length))
-            break;
+        // The saver's own rule, so that whatever it wrote reads back: a NUL
+        // byte, for one, would end the stored name early, leaving a record
+        // that saves as something else (an empty name shifts every value).
+        if (!scan.word(&name, &length) || readBackFault({name, length}) != NameFault::none) break;
         int32_t minimum, permit, paramA, paramB = 0;
         if (!scan.number(&minimum) || !scan.number(&permit) || !scan.number(&paramA)) break;
         // The fifth value is optional: whatever stands there instead begins
@@ -102,14 +102,6 @@ std::string formatConfig(const ProTable &table) {
     return text;
 }
 
-bool storedNameReadsBack(const char (&proName)[sizeof(ProStru::proName)]) {
-    const size_t length = strnlen(proName, sizeof proName);
-    if (length == 0 || length == sizeof proName) return false;
-    for (size_t i = 0; i < length; ++i)
-        if (isSpace(proName[i])) return false;
-    return true;
-}
-
 int loadConfig(const char *path, ProTable *table) {
     // 350 entries never need more; the bound keeps a stray huge file from
     // exhausting the memory of the process that happens to load first.
@@ -131,7 +123,8 @@ int loadConfig(const char *path, ProTable *table) {
 bool saveTable(const char *path, const ProTable &table, int *error) {
     const int32_t records = recordsInUse(&table);
     for (int32_t i = 0; i < records; ++i) {
-        if (!storedNameReadsBack(table.records[i].proName)) {
+        const ProStru &record = table.records[i];
+        if (readBackFault(fieldView(record.proName, sizeof record.proName)) != NameFault::none) {
             if (error) *error = platform::invalidDataError();
             return false;
         }

@@ -12,17 +12,14 @@ namespace sorvik {
 // Reads entries of a name and four or five whole numbers, separated by any
 // white space, into slots 0 onward of a table that holds its defaults, and
 // sets proCount. Reading ends quietly at the first entry with fewer than four
-// values, at a name too long for proName (over 99 characters) or holding a
-// NUL byte, or after the 350th entry; what came before stays loaded.
+// values, at a name that fails readBackFault (too long for proName, over 99
+// characters, or holding a NUL byte), or after the 350th entry; what came
+// before stays loaded.
 void parseConfig(const char *text, size_t size, ProTable *table);
 
 // The text saveTable writes: one line a record in table order,
 // "%s    %d\t%d   %d   %d" ended by CR LF on every platform.
 std::string formatConfig(const ProTable &table);
-
-// Whether a stored name reads back as itself: 1 to 99 characters, ended by
-// a terminator within the field, and no white space.
-bool storedNameReadsBack(const char (&proName)[sizeof(ProStru::proName)]);
 
 // Reads the file at `path` into the table. 0 when the table now holds what
 // the file holds, a missing file reading as an empty table; otherwise the
@@ -34,7 +31,8 @@ int loadConfig(const char *path, ProTable *table);
 // platform::replaceFile). False, with the old file intact and `error`
 // holding the system's error number, when the new file could not be written
 // whole; also when a record in use holds a name that would not read back as
-// itself, which would shift or lose every record after it (the error is then
+// itself (readBackFault, an unterminated field being too long), which would
+// shift or lose every record after it (the error is then
 // platform::invalidDataError()).
 bool saveTable(const char *path, const ProTable &table, int *error = nullptr);
 

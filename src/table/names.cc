@@ -33,4 +33,19 @@ void copyBounded(char *field, size_t width, const char *text) {
     field[length] = '\0';
 }
 
+NameFault readBackFault(std::string_view name) {
+    if (name.empty()) return NameFault::empty;
+    if (name.size() > kMaxNameLength) return NameFault::tooLong;
+    if (name.find('\0') != std::string_view::npos) return NameFault::holdsNul;
+    for (char c : name)
+        if (isSeparator(c)) return NameFault::holdsSeparator;
+    return NameFault::none;
+}
+
+NameFault storeFault(std::string_view name) {
+    const NameFault fault = readBackFault(name);
+    if (fault != NameFault::none) return fault;
+    return name.back() == '\\' ? NameFault::endsInBackslash : NameFault::none;
+}
+
 }  // namespace sorvik

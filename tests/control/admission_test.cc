@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 
-#include "census/recount.h"
+#include "control/recounted_calls.h"
 #include "support/fake_processes.h"
 #include "support/scratch.h"
 #include "table/accessors.h"
@@ -33,14 +34,12 @@ class Admission : public ::testing::Test {
         r.exeCount = running;
         return table->proCount++;
     }
-    // A question as a client asks it: the first record by baseName,
-    // recounted from `running`, or `unknown` when there is none.
-    int32_t ask(bool (*answer)(const ProStru &), int32_t unknown, const char *name,
-                const std::vector<test::FakeProcess> &running = {}) {
-        const int32_t index = findByBaseName(table, name);
-        if (index < 0) return unknown;
-        recountOne(table, index, test::fakeSnapshot(running));
-        return answer(table->records[index]);
+    // A question as a process asks it, through client `a`, with `running`
+    // the processes the recount finds.
+    int32_t ask(RecountedCall::Kind question, const char *name, const std::vector<test::FakeProcess> &running = {}) {
+        test::gFakeProcesses = running;
+        test::gFakeProcessesFail = false;
+        return runRecounted(&a, {question, name}, test::fakeProcesses);
     }
     int32_t exe(int i) const { return table->records[i].exeCount; }
 
@@ -54,11 +53,29 @@ TEST_F(Admission, UnknownNamesAreNoError) {
     EXPECT_FALSE(a.loggedIn) << "nothing was taken";
     EXPECT_EQ(logOut(&a, table, "ghost"), 0);
     EXPECT_EQ(logIn(&a, table, "ghost"), 1);
-    EXPECT_EQ(ask(canExecute, 1, "ghost"), 1);
-    EXPECT_EQ(ask(isExecuting, 0, "ghost"), 0);
-    EXPECT_EQ(ask(mustReExecute, 0, "ghost"), 0);
+    EXPECT_EQ(ask(RecountedCall::canExecute, "ghost"), 1);
+    EXPECT_EQ(ask(RecountedCall::isExecuting, "ghost"), 0);
+    EXPECT_EQ(ask(RecountedCall::mustReExecute, "ghost"), 0);
     EXPECT_EQ(logIn(&a, table, nullptr), 1) << "a null name is a name no record holds";
     EXPECT_EQ(logOut(&a, table, nullptr), 0);
+}
+
+TEST_F(Admission, AProcessWithoutTheTableIsRefusedEverything) {
+    add("app", 0, 5);
+    Client none;
+    none.attachError = EACCES;
+    EXPECT_EQ(runRecounted(&none, {RecountedCall::canExecute, "app"}, test::fakeProcesses), 0);
+    EXPECT_EQ(runRecounted(&none, {RecountedCall::canExecute, "ghost"}, test::fakeProcesses), 0)
+        << "an unknown name may run only where there is a table to say so";
+    EXPECT_EQ(runRecounted(&none, {RecountedCall::isExecuting, "app"}, test::fakeProcesses), 0);
+    EXPECT_EQ(runRecounted(&none, {RecountedCall::mustReExecute, "app"}, test::fakeProcesses), 0);
+    errno = 0;
+    EXPECT_EQ(runRecounted(&none, {RecountedCall::add, "new", {0, 1, 0, 0}}, test::fakeProcesses), kNoRecord);
+    EXPECT_EQ(errno, EACCES) << "errno tells why the table could not be had";
+    errno = 0;
+    EXPECT_EQ(runRecounted(&none, {RecountedCall::remove, "app"}, test::fakeProcesses), kNoRecord);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(table->proCount, 1) << "nothing changed";
 }
 
 TEST_F(Admission, LimitsHoldAcrossProcesses) {
@@ -103,8 +120,8 @@ TEST_F(Admission, BoundsOfZeroOrBelowRefuse) {
         add("app", c.min, c.permit);
         Client fresh;
         ASSERT_TRUE(attach(&fresh, scratch.site()));
-        EXPECT_EQ(ask(canExecute, 1, "app"), c.can) << c.min << "/" << c.permit;
-        EXPECT_EQ(ask(mustReExecute, 0, "app"), c.must) << c.min << "/" << c.permit;
+        EXPECT_EQ(ask(RecountedCall::canExecute, "app"), c.can) << c.min << "/" << c.permit;
+        EXPECT_EQ(ask(RecountedCall::mustReExecute, "app"), c.must) << c.min << "/" << c.permit;
         EXPECT_EQ(logIn(&fresh, table, "app"), c.login) << c.min << "/" << c.permit;
         detach(&fresh);
     }
@@ -124,23 +141,23 @@ TEST_F(Admission, FirstMatchRulesWithOneBaseNameTwice) {
 
     // The questions look only at the first record.
     table->records[second].exeCount = 4;
-    EXPECT_EQ(ask(isExecuting, 0, "app", {{9, "app"}}), 1);
+    EXPECT_EQ(ask(RecountedCall::isExecuting, "app", {{9, "app"}}), 1);
     EXPECT_EQ(exe(first), 1);
     EXPECT_EQ(exe(second), 4);
-    EXPECT_EQ(ask(mustReExecute, 0, "app", {}), 1);
+    EXPECT_EQ(ask(RecountedCall::mustReExecute, "app", {}), 1);
 }
 
 TEST_F(Admission, ARecountDiscardsALoginsIncrement) {
     const int app = add("app", 1, 3, 0);
     ASSERT_EQ(logIn(&a, table, "app"), 1);
     EXPECT_EQ(exe(app), 1);
-    EXPECT_EQ(ask(isExecuting, 0, "app"), 0) << "nothing by that name runs";
+    EXPECT_EQ(ask(RecountedCall::isExecuting, "app"), 0) << "nothing by that name runs";
     EXPECT_EQ(exe(app), 0);
     EXPECT_EQ(logOut(&a, table, "app"), 0) << "the slot's copy is gone";
     EXPECT_FALSE(a.loggedIn) << "the process gave its slot up all the same";
     EXPECT_EQ(logIn(&a, table, "app"), 1);
     EXPECT_EQ(exe(app), 1);
-    EXPECT_EQ(ask(canExecute, 1, "app", {{1, "app"}, {2, "app.exe"}, {3, "APP"}}), 0);
+    EXPECT_EQ(ask(RecountedCall::canExecute, "app", {{1, "app"}, {2, "app.exe"}, {3, "APP"}}), 0);
     EXPECT_EQ(exe(app), 3);
     EXPECT_EQ(logOut(&a, table, "app"), 1);
     EXPECT_EQ(exe(app), 2);
@@ -148,7 +165,7 @@ TEST_F(Admission, ARecountDiscardsALoginsIncrement) {
 
 TEST_F(Admission, NamesMatchTheBaseNameInAnyCaseButNeverAPath) {
     add("d:\\apps\\Viewer", 1, 2);
-    EXPECT_EQ(ask(canExecute, 1, "VIEWER", {{1, "viewer"}}), 1);
+    EXPECT_EQ(ask(RecountedCall::canExecute, "VIEWER", {{1, "viewer"}}), 1);
     EXPECT_EQ(exe(0), 0) << "the whole stored name holds a directory, so the recount finds none";
     EXPECT_EQ(logIn(&a, table, "apps\\viewer"), 1) << "a name with a backslash matches no record";
     EXPECT_FALSE(a.loggedIn);

@@ -17,6 +17,11 @@
 namespace sorvik {
 namespace {
 
+// Programs built against any version of the header compare the answers with
+// these numbers: they never change.
+static_assert(SORVIK_DONE == 0 && SORVIK_COPIES_RUN == 1 && SORVIK_NO_RECORD == 2 && SORVIK_NOT_SAVED == 3,
+              "the administration results are part of the binary interface");
+
 const std::string kThree = "viewer    1\t2   -1   0\r\nd:\\tools\\editor    0\t3   5   7\r\nreport    1\t1   0   0\r\n";
 
 class Administration : public ::testing::Test {

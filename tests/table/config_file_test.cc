@@ -18,6 +18,7 @@
 #ifndef _WIN32
 #include "support/scratch.h"
 #endif
+#include "table/names.h"
 
 namespace sorvik {
 namespace {
@@ -137,6 +138,25 @@ TEST(ConfigWriter, WhatIsWrittenReadsBackTheSame) {
         {"viewer", 1, 2, -1, 0}, {"d:\\tools\\editor", 0, 3, 5, 7}, {"x", INT32_MIN, INT32_MAX, -7, 9}};
     const std::string text = formatConfig(*tableOf(entries));
     EXPECT_EQ(parse(text), entries);
+}
+
+TEST(ConfigWriter, ANameReadsBackExactlyWhenTheNameRuleSaysSo) {
+    // The saver refuses a table holding a name that fails readBackFault, so
+    // the reader must read back every other name, and the record after it,
+    // as written.
+    const std::string names[] = {"a", "Viewer.EXE", "d:\\tools\\", "\xc4\xff\x01", std::string(99, 'n'),
+                                 "", "two words", "tab\there", "line\r\nend", "v\vf\f", std::string(99, ' ')};
+    for (const std::string &name : names) {
+        const std::vector<Entry> entries = {{name, 1, 2, 3, 4}, {"next", 5, 6, 7, 8}};
+        const bool readsBack = parse(formatConfig(*tableOf(entries))) == entries;
+        EXPECT_EQ(readsBack, readBackFault(name) == NameFault::none) << "\"" << name << "\"";
+    }
+    // A field a client filled to its end reads back as a shorter name.
+    auto table = tableOf({{"x", 1, 2, 3, 4}});
+    std::memset(table->records[0].proName, 'y', sizeof table->records[0].proName);
+    EXPECT_EQ(readBackFault(fieldView(table->records[0].proName, sizeof table->records[0].proName)),
+              NameFault::tooLong);
+    EXPECT_EQ(parse(formatConfig(*table)).size(), 0u);
 }
 
 TEST(ConfigWriter, AProCountOutOfRangeWritesTheSlotsThereAre) {

@@ -119,7 +119,7 @@ TEST_F(Lifecycle, ARegionThatCannotBeOpenedLeavesTheClientDetached) {
     EXPECT_EQ(c.table, nullptr);
     TableLock lock(&c);
     EXPECT_EQ(lock.table(), nullptr);
-    EXPECT_EQ(recordCount(lock.table()), 0);
+    EXPECT_EQ(recordsInUse(lock.table()), 0);
     EXPECT_EQ(recordAt(lock.table(), 0), nullptr);
 }
 

@@ -54,13 +54,13 @@ TEST(Lookup, TheCountIsTheOneTheAccessorsUse) {
     for (const auto &c : cases) {
         Table t({});
         t.table.proCount = c.stored;
-        EXPECT_EQ(recordCount(&t.table), c.count) << "proCount " << c.stored;
+        EXPECT_EQ(recordsInUse(&t.table), c.count) << "proCount " << c.stored;
         EXPECT_EQ(recordAt(&t.table, c.count), nullptr) << "proCount " << c.stored;
         if (c.count > 0) {
             EXPECT_NE(recordAt(&t.table, c.count - 1), nullptr) << "proCount " << c.stored;
         }
     }
-    EXPECT_EQ(recordCount(nullptr), 0);
+    EXPECT_EQ(recordsInUse(nullptr), 0);
 }
 
 TEST(Lookup, FirstMatchFromTheStartAndLaterOnes) {

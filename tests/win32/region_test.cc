@@ -175,7 +175,7 @@ TEST_F(Region, ARegionThatCannotBeMadeLeavesTheClientDetached) {
         EXPECT_EQ(c.table, nullptr);
         TableLock lock(&c);
         EXPECT_EQ(lock.table(), nullptr);
-        EXPECT_EQ(recordCount(lock.table()), 0);
+        EXPECT_EQ(recordsInUse(lock.table()), 0);
     }
 }
 

@@ -12,8 +12,6 @@
 namespace sorvikctl {
 namespace {
 
-enum Result { kDone = 0, kRefused = 1, kMissing = 2, kNotSaved = 3 };
-
 std::string copies(int32_t count, const std::string &name) {
     if (count == 1) return "1 copy of " + name + " is running";
     return std::to_string(count) + " copies of " + name + " are running";
@@ -25,7 +23,7 @@ int32_t recounted(const std::string &name, bool wholeName) {
     return record ? record->fields.exeCount : 0;
 }
 
-// Result 3 in words: the library refuses to save a table that would not
+// SORVIK_NOT_SAVED in words: the library refuses to save a table that would not
 // read back, and a table that was loaded without its file's records.
 void notSaved(const char *changed, int savedErrno) {
     const std::string record = savedErrno == EINVAL ? unsavableRecord() : "";
@@ -52,16 +50,16 @@ void notSaved(const char *changed, int savedErrno) {
 int report(int32_t result, int savedErrno, const std::string &done, const std::string &refused,
            const std::string &missing, const char *changed) {
     switch (result) {
-    case kDone:
+    case SORVIK_DONE:
         std::printf("%s\n", done.c_str());
         break;
-    case kRefused:
+    case SORVIK_COPIES_RUN:
         std::fprintf(stderr, "refused: %s\n", refused.c_str());
         break;
-    case kMissing:
+    case SORVIK_NO_RECORD:
         std::fprintf(stderr, "%s\n", missing.c_str());
         break;
-    case kNotSaved:
+    case SORVIK_NOT_SAVED:
         notSaved(changed, savedErrno);
         break;
     default:

@@ -16,11 +16,10 @@
 #include "records.h"
 #include "site.h"
 #include "sorvik.h"
+#include "table/names.h"
 
 namespace sorvikctl {
 namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // A name as it can be shown on one line.
 std::string shown(std::string name) {
@@ -56,12 +55,21 @@ std::string unsavableRecord() {
         if (!record) break;
         const std::string name = fieldText(record->proName, sizeof record->proName);
         const std::string which = "record " + std::to_string(i);
-        if (name.size() == sizeof record->proName)
-            return which + " has a name of 100 characters without a terminator (it begins \"" + shown(name.substr(0, 20)) +
-                   "\")";
-        if (name.empty()) return which + " has an empty name";
-        for (char c : name)
-            if (isSpace(c)) return which + " is named \"" + shown(name) + "\", which holds white space";
+        switch (sorvik::readBackFault(name)) {
+            case sorvik::NameFault::none:
+            case sorvik::NameFault::endsInBackslash:
+                break;
+            case sorvik::NameFault::empty:
+                return which + " has an empty name";
+            // A name in its field is too long only when it fills the field.
+            case sorvik::NameFault::tooLong:
+                return which + " has a name of " + std::to_string(name.size()) +
+                       " characters without a terminator (it begins \"" + shown(name.substr(0, 20)) + "\")";
+            case sorvik::NameFault::holdsNul:
+                return which + " is named \"" + shown(name) + "\", which holds a NUL byte";
+            case sorvik::NameFault::holdsSeparator:
+                return which + " is named \"" + shown(name) + "\", which holds white space";
+        }
     }
     return "";
 }

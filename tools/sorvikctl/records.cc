@@ -1,24 +1,10 @@
 #include "records.h"
 
-#include <cstring>
+#include "table/names.h"
 
 namespace sorvikctl {
-namespace {
 
-unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c; }
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-}  // namespace
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
-std::string fieldText(const char *field, size_t width) { return std::string(field, strnlen(field, width)); }
+std::string fieldText(const char *field, size_t width) { return std::string(sorvik::fieldView(field, width)); }
 
 std::vector<Record> readRecords() {
     std::vector<Record> records;
@@ -37,17 +23,26 @@ std::vector<Record> readRecords() {
 
 std::optional<Record> findRecord(std::string_view name, bool wholeName) {
     for (Record &record : readRecords())
-        if (sameName(wholeName ? record.name : record.baseName, name)) return std::move(record);
+        if (sorvik::sameFolded(wholeName ? record.name : record.baseName, name)) return std::move(record);
     return std::nullopt;
 }
 
 std::string unstorableReason(std::string_view name) {
-    if (name.empty()) return "it is empty";
-    if (name.size() > sizeof(ProStru::proName) - 1)
-        return "it is " + std::to_string(name.size()) + " characters long, over 99";
-    for (char c : name)
-        if (isSpace(c)) return "it holds white space";
-    if (name.back() == '\\') return "it ends in a backslash, so its base name would be empty";
+    switch (sorvik::storeFault(name)) {
+        case sorvik::NameFault::none:
+            return "";
+        case sorvik::NameFault::empty:
+            return "it is empty";
+        case sorvik::NameFault::tooLong:
+            return "it is " + std::to_string(name.size()) + " characters long, over " +
+                   std::to_string(sorvik::kMaxNameLength);
+        case sorvik::NameFault::holdsNul:
+            return "it holds a NUL byte";
+        case sorvik::NameFault::holdsSeparator:
+            return "it holds white space";
+        case sorvik::NameFault::endsInBackslash:
+            return "it ends in a backslash, so its base name would be empty";
+    }
     return "";
 }
 

@@ -23,11 +23,7 @@ struct Record {
 std::vector<Record> readRecords();
 
 // The first record whose base name (or, with `wholeName`, whole name) is
-// `name`, compared with sameName.
-// Whether two names are the same to the library: ASCII letters folded,
-// every other byte as is.
-bool sameName(std::string_view a, std::string_view b);
-
+// `name`, as the library compares names.
 std::optional<Record> findRecord(std::string_view name, bool wholeName = false);
 
 // A fixed-size character field as a string, stopping at its terminator.

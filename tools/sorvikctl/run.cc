@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "records.h"
+#include "table/names.h"
 
 namespace sorvikctl {
 
@@ -183,7 +184,7 @@ int runCommand(const std::string &name, const RunWait &wait, const std::vector<s
     if (!record) {
         std::fprintf(stderr, "sorvikctl run: no record named %s limits it; starting it without a slot\n",
                      name.c_str());
-    } else if (!sameName(taskNameOf(command.front()), record->name)) {
+    } else if (!sorvik::sameFolded(taskNameOf(command.front()), record->name)) {
         std::fprintf(stderr,
                      "sorvikctl run: warning: the command's process is named %s, not %s; its slot lasts only until "
                      "the next recount of %s\n",
