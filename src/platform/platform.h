@@ -12,15 +12,19 @@ namespace sorvik::platform {
 
 // ---- Shared region and its lock -------------------------------------------
 
+// What a platform keeps of one attachment (its handles and views), defined
+// in the platform's own folder and never looked into above it.
+struct RegionState;
+
 // One process's attachment to a named shared region. `table` and `journal`
-// are this process's views; the rest belongs to the platform.
+// are this process's views; `state` belongs to the platform, and is null
+// while the region is detached.
 struct SharedRegion {
     void *table = nullptr;    // tableBytes, shared by every attached process
     void *journal = nullptr;  // journalBytes of shared scratch space beside it
     size_t tableBytes = 0;
     size_t journalBytes = 0;
-    intptr_t handles[4] = {-1, -1, -1, -1};
-    void *lockView = nullptr;
+    RegionState *state = nullptr;
 };
 
 // Called while no other process can attach, when nobody uses the region: the

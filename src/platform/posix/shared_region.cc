@@ -33,12 +33,21 @@
 #include <cstdio>
 #include <ctime>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace sorvik::platform {
-namespace {
 
-enum Handle { regionFd = 0 };
+// The table's descriptor, whose shared flock marks this process as a user
+// for as long as it is open, and the lock object's view, which the journal
+// ends.
+struct RegionState {
+    int tableFd = -1;
+    void *lockView = nullptr;
+    size_t lockBytes = 0;
+};
+
+namespace {
 
 size_t pageRound(size_t bytes) {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -204,8 +213,6 @@ bool attachLocked(const std::string &name, BuildRegion build, void *context, Att
 
     region->table = attach->table;
     region->journal = static_cast<char *>(attach->lockView) + kLockHeader;
-    region->lockView = attach->lockView;
-    region->handles[regionFd] = attach->tableFd;
     if (unused) {
         std::memset(region->journal, 0, region->journalBytes);
         build(context, region);
@@ -221,6 +228,8 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
                 void *context, SharedRegion *region, int *error) {
     *region = SharedRegion{};
     *error = 0;
+    auto *state = new (std::nothrow) RegionState;
+    if (!state) return fail(error, ENOMEM);
     region->tableBytes = tableBytes;
     region->journalBytes = journalBytes;
     const std::string tableName(name);
@@ -247,15 +256,24 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
     attach.directoryFd = -1;
     if (!ok) {
         attach.release();
+        delete state;
         *region = SharedRegion{};
+        return false;
     }
-    return ok;
+    state->tableFd = attach.tableFd;
+    state->lockView = attach.lockView;
+    state->lockBytes = attach.lockBytes;
+    region->state = state;
+    return true;
 }
 
 void closeRegion(SharedRegion *region) {
-    if (region->table) munmap(region->table, region->tableBytes);
-    if (region->lockView) munmap(region->lockView, pageRound(kLockHeader + region->journalBytes));
-    if (region->handles[regionFd] >= 0) close(static_cast<int>(region->handles[regionFd]));
+    if (RegionState *state = region->state) {
+        if (region->table) munmap(region->table, region->tableBytes);
+        munmap(state->lockView, state->lockBytes);
+        close(state->tableFd);
+        delete state;
+    }
     *region = SharedRegion{};
 }
 
@@ -389,8 +407,8 @@ void markVanishedHolder(LockObject *lock) {
 }  // namespace
 
 LockResult lockRegion(SharedRegion *region) {
-    if (!region->lockView) return LockResult::failed;
-    auto *lock = static_cast<LockObject *>(region->lockView);
+    if (!region->state) return LockResult::failed;
+    auto *lock = static_cast<LockObject *>(region->state->lockView);
     // Learnt before the lock is taken, so that holding it costs no system call.
     const ThreadIdentity &me = thisThread();
     int result = pthread_mutex_trylock(&lock->mutex);
@@ -426,7 +444,7 @@ LockResult lockRegion(SharedRegion *region) {
 }
 
 void unlockRegion(SharedRegion *region) {
-    pthread_mutex_unlock(&static_cast<LockObject *>(region->lockView)->mutex);
+    pthread_mutex_unlock(&static_cast<LockObject *>(region->state->lockView)->mutex);
 }
 
 }  // namespace sorvik::platform
