@@ -14,6 +14,7 @@
 // afresh.
 #include "platform/platform.h"
 #include "platform/posix/lock_object.h"
+#include "platform/posix/run_directory.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -78,7 +79,7 @@ int openObject(int directoryFd, const struct stat &directory, const std::string 
     // member of the group is taken as it is; the loop covers an object
     // created or removed between the two opens.
     for (int tries = 0; fd < 0 && tries < 8; ++tries) {
-        fd = openat(directoryFd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        fd = openRunObject(directoryFd, name, O_RDWR);
         if (fd >= 0 || errno != ENOENT) break;
         fd = openat(directoryFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
         created = fd >= 0;
@@ -238,12 +239,12 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
     attach.tableBytes = tableBytes;
     attach.journalBytes = journalBytes;
     attach.lockBytes = pageRound(kLockHeader + journalBytes);
-    attach.directoryFd = open(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    attach.directoryFd = openRunDirectory(directory);
     bool ok = attach.directoryFd >= 0 || fail(error, errno);
     ok = ok && (fstat(attach.directoryFd, &attach.directory) == 0 || fail(error, errno));
     // Whoever may write the directory may replace the objects in it.
     ok = ok && ((attach.directory.st_mode & S_IWOTH) == 0 || fail(error, EPERM));
-    if (ok) attach.lockFd = openObject(attach.directoryFd, attach.directory, tableName + ".lock", error);
+    if (ok) attach.lockFd = openObject(attach.directoryFd, attach.directory, lockObjectName(tableName), error);
     ok = ok && attach.lockFd >= 0;
     ok = ok && (flockRetrying(attach.lockFd, LOCK_EX) == 0 || fail(error, errno));
     if (ok) {
