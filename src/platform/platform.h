@@ -29,7 +29,11 @@ struct SharedRegion {
 
 // Called while no other process can attach, when nobody uses the region: the
 // table and journal read as zero bytes and must be given their first state.
-using BuildRegion = void (*)(void *context, SharedRegion *region);
+// False gives the build up, for what the caller will not wait for while every
+// other attach waits: openRegion then fails with `error` 0, leaving the
+// region as if this attach had never begun, so that the caller can get it
+// and try again.
+using BuildRegion = bool (*)(void *context, SharedRegion *region);
 
 // Creates the region `name` or opens it. When no process uses it (it is new,
 // or every earlier user has detached or died), zero-fills it and calls

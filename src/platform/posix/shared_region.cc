@@ -216,7 +216,9 @@ bool attachLocked(const std::string &name, BuildRegion build, void *context, Att
     region->journal = static_cast<char *>(attach->lockView) + kLockHeader;
     if (unused) {
         std::memset(region->journal, 0, region->journalBytes);
-        build(context, region);
+        // Given up, the objects are left to the next attach, which finds them
+        // unused and builds them afresh.
+        if (!build(context, region)) return fail(error, 0);
         // Still holding the attach flock, so nobody can slip in between.
         if (flockRetrying(attach->tableFd, LOCK_SH) != 0) return fail(error, errno);
     }

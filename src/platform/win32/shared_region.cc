@@ -68,7 +68,7 @@ bool takeMutex(HANDLE mutex) {
 }
 
 // Runs with NAME.attach held.
-bool attachLocked(const std::string &name, BuildRegion build, void *context, SharedRegion *region) {
+bool attachLocked(const std::string &name, BuildRegion build, void *context, SharedRegion *region, bool *givenUp) {
     bool tableExisted = false;
     bool journalExisted = false;
     RegionState *state = region->state;
@@ -93,7 +93,11 @@ bool attachLocked(const std::string &name, BuildRegion build, void *context, Sha
     // mark. Either way start from zero bytes, as a new region does.
     std::memset(region->table, 0, region->tableBytes);
     std::memset(region->journal, 0, region->journalBytes);
-    build(context, region);
+    // Given up, the mark stays unwritten, so the next attach builds afresh.
+    if (!build(context, region)) {
+        *givenUp = true;
+        return false;
+    }
     InterlockedExchange(&header->built, kBuiltMark);
     return true;
 }
@@ -120,10 +124,12 @@ bool openRegion(const char *, const char *name, size_t tableBytes, size_t journa
         return false;
     }
     SetLastError(ERROR_SUCCESS);
-    bool ok = takeMutex(attachMutex) && attachLocked(base, build, context, region);
+    bool givenUp = false;
+    bool ok = takeMutex(attachMutex) && attachLocked(base, build, context, region, &givenUp);
     // A mapping of another build's smaller layout fails without an error of
     // the system's own.
-    if (!ok) *error = GetLastError() != ERROR_SUCCESS ? static_cast<int>(GetLastError()) : ERROR_INVALID_DATA;
+    if (!ok && !givenUp)
+        *error = GetLastError() != ERROR_SUCCESS ? static_cast<int>(GetLastError()) : ERROR_INVALID_DATA;
     ReleaseMutex(attachMutex);
     CloseHandle(attachMutex);
     if (!ok) closeRegion(region);
