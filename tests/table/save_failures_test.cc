@@ -34,58 +34,73 @@ class CallsRestored {
     platform::FileCalls saved_;
 };
 
-using Breaker = void (*)(platform::FileCalls *calls);
+// Each makes one call fail with gFailure.
+void failMakeTemporary(platform::FileCalls *c) {
+    c->makeTemporary = [](char *, int) {
+        errno = gFailure;
+        return -1;
+    };
+}
+void failWrite(platform::FileCalls *c) {
+    c->write = [](int, const void *, size_t) -> ssize_t {
+        errno = gFailure;
+        return -1;
+    };
+}
+void failFchmod(platform::FileCalls *c) {
+    c->fchmod = [](int, mode_t) {
+        errno = gFailure;
+        return -1;
+    };
+}
+void failFchown(platform::FileCalls *c) {
+    c->fchown = [](int, uid_t, gid_t) {
+        errno = gFailure;
+        return -1;
+    };
+}
+void failFsync(platform::FileCalls *c) {
+    c->fsync = [](int) {
+        errno = gFailure;
+        return -1;
+    };
+}
+void failRename(platform::FileCalls *c) {
+    c->rename = [](const char *, const char *) {
+        errno = gFailure;
+        return -1;
+    };
+}
+void failSyncDirectory(platform::FileCalls *c) {
+    c->syncDirectory = [](int) {
+        errno = gFailure;
+        return -1;
+    };
+}
 
 struct Case {
     const char *call;
     int error;
-    Breaker breakCall;
+    void (*breakCall)(platform::FileCalls *calls);
     int32_t result;
     bool replaced;  // the file holds the changed table afterwards; otherwise it holds kOld
 };
 
 const Case kCases[] = {
-    {"the temporary's creation", ENOSPC,
-     [](platform::FileCalls *c) { c->makeTemporary = [](char *, int) { errno = gFailure; return -1; }; }, kNotSaved,
-     false},
+    {"the temporary's creation", ENOSPC, failMakeTemporary, kNotSaved, false},
     // A directory that refuses a new file: the file is rewritten in place.
-    {"the temporary's creation", EACCES,
-     [](platform::FileCalls *c) { c->makeTemporary = [](char *, int) { errno = gFailure; return -1; }; }, kDone, true},
-    {"write", ENOSPC,
-     [](platform::FileCalls *c) {
-         c->write = [](int, const void *, size_t) -> ssize_t {
-             errno = gFailure;
-             return -1;
-         };
-     },
-     kNotSaved, false},
-    {"write", EIO,
-     [](platform::FileCalls *c) {
-         c->write = [](int, const void *, size_t) -> ssize_t {
-             errno = gFailure;
-             return -1;
-         };
-     },
-     kNotSaved, false},
-    {"fchmod", EIO, [](platform::FileCalls *c) { c->fchmod = [](int, mode_t) { errno = gFailure; return -1; }; },
-     kNotSaved, false},
+    {"the temporary's creation", EACCES, failMakeTemporary, kDone, true},
+    {"write", ENOSPC, failWrite, kNotSaved, false},
+    {"write", EIO, failWrite, kNotSaved, false},
+    {"fchmod", EIO, failFchmod, kNotSaved, false},
     // Keeping the old owner is the best the save can do, not a condition.
-    {"fchown", EPERM,
-     [](platform::FileCalls *c) { c->fchown = [](int, uid_t, gid_t) { errno = gFailure; return -1; }; }, kDone, true},
-    {"fsync", EIO, [](platform::FileCalls *c) { c->fsync = [](int) { errno = gFailure; return -1; }; }, kNotSaved,
-     false},
-    {"rename", EIO,
-     [](platform::FileCalls *c) { c->rename = [](const char *, const char *) { errno = gFailure; return -1; }; },
-     kNotSaved, false},
-    {"rename", ENOSPC,
-     [](platform::FileCalls *c) { c->rename = [](const char *, const char *) { errno = gFailure; return -1; }; },
-     kNotSaved, false},
-    {"rename", EACCES,
-     [](platform::FileCalls *c) { c->rename = [](const char *, const char *) { errno = gFailure; return -1; }; },
-     kDone, true},
+    {"fchown", EPERM, failFchown, kDone, true},
+    {"fsync", EIO, failFsync, kNotSaved, false},
+    {"rename", EIO, failRename, kNotSaved, false},
+    {"rename", ENOSPC, failRename, kNotSaved, false},
+    {"rename", EACCES, failRename, kDone, true},
     // Once renamed, the new file stands, whether or not its directory syncs.
-    {"the directory's fsync", EIO,
-     [](platform::FileCalls *c) { c->syncDirectory = [](int) { errno = gFailure; return -1; }; }, kDone, true},
+    {"the directory's fsync", EIO, failSyncDirectory, kDone, true},
 };
 
 std::set<std::string> namesIn(const std::string &directory) {
@@ -149,10 +164,7 @@ TEST_F(SaveFailures, ATemporaryThatCouldNotBeRemovedGoesWithTheNextSave) {
     {
         CallsRestored restored;
         gFailure = EIO;
-        platform::fileCalls.rename = [](const char *, const char *) {
-            errno = gFailure;
-            return -1;
-        };
+        failRename(&platform::fileCalls);
         platform::fileCalls.unlink = [](const char *) {
             errno = EACCES;
             return -1;
