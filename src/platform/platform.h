@@ -1,6 +1,14 @@
 // Everything Sorvik asks of the operating system. Code outside src/platform
 // includes no operating-system header; each platform folder implements these
 // declarations once, and the build picks the folder.
+//
+// Threads: every call here may run on several threads at once, each on
+// what it was given, unless its declaration says otherwise. What one
+// SharedRegion holds is shared by the threads of its process: lockRegion
+// and unlockRegion may be called on it from any of them, while openRegion
+// and closeRegion may not overlap any other call on the same SharedRegion.
+// replaceFile is the one call whose callers must serialise it themselves,
+// for saves of one file.
 #ifndef SORVIK_PLATFORM_PLATFORM_H
 #define SORVIK_PLATFORM_PLATFORM_H
 
@@ -12,20 +20,28 @@ namespace sorvik::platform {
 
 // ---- Shared region and its lock -------------------------------------------
 
+// What a platform keeps of one attachment (its handles and views), defined
+// in the platform's own folder and never looked into above it.
+struct RegionState;
+
 // One process's attachment to a named shared region. `table` and `journal`
-// are this process's views; the rest belongs to the platform.
+// are this process's views; `state` belongs to the platform, and is null
+// while the region is detached.
 struct SharedRegion {
     void *table = nullptr;    // tableBytes, shared by every attached process
     void *journal = nullptr;  // journalBytes of shared scratch space beside it
     size_t tableBytes = 0;
     size_t journalBytes = 0;
-    intptr_t handles[4] = {-1, -1, -1, -1};
-    void *lockView = nullptr;
+    RegionState *state = nullptr;
 };
 
 // Called while no other process can attach, when nobody uses the region: the
 // table and journal read as zero bytes and must be given their first state.
-using BuildRegion = void (*)(void *context, SharedRegion *region);
+// False gives the build up, for what the caller will not wait for while every
+// other attach waits: openRegion then fails with `error` 0, leaving the
+// region as if this attach had never begun, so that the caller can get it
+// and try again.
+using BuildRegion = bool (*)(void *context, SharedRegion *region);
 
 // Creates the region `name` or opens it. When no process uses it (it is new,
 // or every earlier user has detached or died), zero-fills it and calls
@@ -46,6 +62,7 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
 
 // Drops this process's attachment. The region lasts while another process
 // still holds it; once nobody does, the next openRegion builds it afresh.
+// No thread may be inside lockRegion on the region, or hold its lock.
 void closeRegion(SharedRegion *region);
 
 enum class LockResult { acquired, ownerDied, failed };
@@ -55,7 +72,8 @@ enum class LockResult { acquired, ownerDied, failed };
 // that ended without releasing it, also one whose end the system did not
 // see through (a thread found gone while the lock still names it); whatever
 // that holder had half-written is the caller's to repair before it
-// releases. Never recursive.
+// releases. Never recursive: a thread that takes it twice waits for itself.
+// The lock serialises threads of one process as it does processes.
 LockResult lockRegion(SharedRegion *region);
 void unlockRegion(SharedRegion *region);
 
@@ -73,7 +91,11 @@ bool lockHolder(const char *directory, const char *name, LockHolder *holder);
 // ---- Host, clock, files ----------------------------------------------------
 
 // The first IPv4 address the local host name resolves to, network byte
-// order; 0.0.0.0 when the name cannot be had or resolved.
+// order; 0.0.0.0 when the name cannot be had or resolved. It may wait on the
+// resolver for as long as the resolver takes, so it is never called while a
+// lock another process waits for is held. Windows asks Winsock, which the
+// library never starts: until the calling process has started it, the
+// address is 0.0.0.0.
 void hostAddress(uint8_t address[4]);
 
 // Seconds since 1970-01-01 00:00 UTC.
@@ -105,6 +127,10 @@ ReadResult readFile(const char *path, size_t limit, std::string *text, int *erro
 // Temporaries are hidden and carry a marker nobody gives a file of their
 // own; those that savers of this user killed halfway left beside the file
 // are removed, and nothing else in the directory is ever touched.
+// Saves of one file are serialised by the caller, across threads and
+// processes (the library saves only under the table lock): on Windows a
+// saver's temporary is unprotected between its close and its rename, and
+// the clean-up of another saver of the file would remove it then.
 bool replaceFile(const char *path, const char *data, size_t size, int *error);
 
 // The system's error number for data that this system refuses to store as
@@ -120,9 +146,17 @@ void setErrno(int error);
 // ---- Processes and windows -------------------------------------------------
 
 // Receives one running process: its identifier and its executable's own file
-// name, without directory, cut from the path by the platform's own rules (on
-// Linux after the last '/', so a backslash is part of the name; on Windows
-// after the last backslash). Answers false to end the walk.
+// name, without directory, cut from the path by the platform's own rules.
+// On Linux it is the name the kernel keeps for the process where that is
+// whole, and where the kernel cut it to 15 characters, the file name of the
+// executable /proc links to (without the " (deleted)" the kernel adds once
+// the file is gone, unless the running file's own name ends so), or else of
+// the first or second word of the command line (a script's interpreter and
+// script), whichever begins with the cut name; everything after the last
+// '/' is the name, so a backslash is part of it. On Windows it is the
+// executable's file name from Toolhelp, after the last backslash. The text
+// is `length` bytes, not always followed by a NUL, and lasts only for the
+// call. Answers false to end the walk.
 using ProcessVisitor = bool (*)(void *context, uint32_t processId, const char *fileName, size_t length);
 
 // Walks the running processes in the platform's order, leaving out those that
@@ -138,7 +172,11 @@ using WindowVisitor = void (*)(void *context, uint32_t window, uint32_t ownerPro
                                const char *title);
 
 // Walks the top-level windows in the window system's order. False when there
-// is no window system to ask; nothing is visited then.
+// is no window system to ask; nothing is visited then. On X a call waits for
+// the server only until a deadline of its own, then gives up with what it
+// has visited. A process attempts one connection at a time, on a thread of
+// its own that outlives a call the server never answered: a call made while
+// an attempt is pending, from any thread, finds no window system.
 bool listWindows(WindowVisitor visit, void *context);
 
 }  // namespace sorvik::platform
@@ -149,6 +187,15 @@ namespace sorvik {
 // A false attach tells a loader that can refuse a library to refuse it.
 // `processEnding` tells a detach that the whole process is going, where the
 // loader says so; the system then reclaims everything itself.
+// Both run inside the loader entry: on POSIX the shared object's constructor
+// and destructor (the destructor also at exit, told apart from an unload by
+// nothing), on Windows DllMain's process attach and detach, under the
+// loader lock, where thread attaches and detaches do nothing. Inside it no
+// library may be loaded and no thread started or waited for. An attach does
+// no more than open the region, waiting while another process's attach
+// holds the region's attach lock, and, when it builds the region, read the
+// configuration file and resolve the host address, the address while it
+// holds no lock. A detach at most closes the region.
 bool onProcessAttach();
 void onProcessDetach(bool processEnding);
 // Called in the child of a fork, before it returns from fork: the child is a

@@ -9,19 +9,28 @@ namespace {
 
 struct BuildContext {
     const char *configPath;
+    bool hostKnown = false;  // `host` holds the address resolved for this attach
+    bool hostWanted = false;
+    uint8_t host[4] = {};
 };
 
 // Runs in the attach that finds the region unused, before anyone else can
 // see it: defaults in every slot, then the configuration file. A file that
 // exists but cannot be read leaves the table empty and says so, so that no
-// save wipes the records the table never saw.
-void buildTable(void *context, platform::SharedRegion *region) {
+// save wipes the records the table never saw. The host address is never
+// resolved here, where every other attach waits for the resolver: without it
+// the build is given up, to be made again once the address is known.
+bool buildTable(void *context, platform::SharedRegion *region) {
+    auto *build = static_cast<BuildContext *>(context);
+    if (!build->hostKnown) {
+        build->hostWanted = true;
+        return false;
+    }
     auto *table = static_cast<ProTable *>(region->table);
-    uint8_t host[4];
-    platform::hostAddress(host);
-    fillDefaults(table, host);
-    const int error = loadConfig(static_cast<BuildContext *>(context)->configPath, table);
+    fillDefaults(table, build->host);
+    const int error = loadConfig(build->configPath, table);
     static_cast<Journal *>(region->journal)->loadError = error;
+    return true;
 }
 
 std::atomic_ref<uint32_t> pendingFlag(Journal *journal) { return std::atomic_ref<uint32_t>(journal->pending); }
@@ -41,9 +50,17 @@ void fillDefaults(ProTable *table, const uint8_t hostAddr[4]) {
 bool attach(Client *client, const Site &site) {
     *client = Client{};
     BuildContext context{site.configPath};
-    if (!platform::openRegion(site.runDirectory, site.regionName, sizeof(ProTable), sizeof(Journal), buildTable,
-                              &context, &client->region, &client->attachError))
-        return false;
+    // Only the attach that builds the region asks for the host address, and
+    // asks between two tries, holding nothing another process waits for.
+    bool attached = platform::openRegion(site.runDirectory, site.regionName, sizeof(ProTable), sizeof(Journal),
+                                         buildTable, &context, &client->region, &client->attachError);
+    if (!attached && context.hostWanted) {
+        platform::hostAddress(context.host);
+        context.hostKnown = true;
+        attached = platform::openRegion(site.runDirectory, site.regionName, sizeof(ProTable), sizeof(Journal),
+                                        buildTable, &context, &client->region, &client->attachError);
+    }
+    if (!attached) return false;
     client->table = static_cast<ProTable *>(client->region.table);
     client->journal = static_cast<Journal *>(client->region.journal);
     client->configPath = site.configPath;

@@ -111,6 +111,39 @@ TEST_F(Lifecycle, AttachAfterTheOnlyHolderWasKilledStartsAfresh) {
     EXPECT_EQ(fresh->table->records[0].exeCount, 0);
 }
 
+TEST_F(Lifecycle, ABuildGivenUpLeavesTheRegionToBeBuiltByTheNextAttach) {
+    const auto open = [&](platform::BuildRegion build, int *builds, platform::SharedRegion *region, int *error) {
+        return platform::openRegion(scratch.runDirectory.c_str(), scratch.regionName.c_str(), sizeof(ProTable),
+                                    sizeof(Journal), build, builds, region, error);
+    };
+    const platform::BuildRegion givesUp = [](void *builds, platform::SharedRegion *region) {
+        ++*static_cast<int *>(builds);
+        static_cast<ProTable *>(region->table)->proCount = 7;
+        return false;
+    };
+    const platform::BuildRegion builds = [](void *builds, platform::SharedRegion *) {
+        ++*static_cast<int *>(builds);
+        return true;
+    };
+    int calls = 0;
+    int error = -1;
+    platform::SharedRegion region;
+    EXPECT_FALSE(open(givesUp, &calls, &region, &error));
+    EXPECT_EQ(error, 0) << "a build given up is no failure of the system's";
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(region.table, nullptr) << "left detached";
+    EXPECT_EQ(region.state, nullptr);
+
+    ASSERT_TRUE(open(builds, &calls, &region, &error)) << std::strerror(error);
+    EXPECT_EQ(calls, 2) << "the next attach found the region unused and built it";
+    EXPECT_EQ(static_cast<ProTable *>(region.table)->proCount, 0) << "from zero bytes, nothing of the half build";
+    platform::SharedRegion second;
+    ASSERT_TRUE(open(builds, &calls, &second, &error)) << std::strerror(error);
+    EXPECT_EQ(calls, 2) << "a region in use is taken as it is";
+    platform::closeRegion(&second);
+    platform::closeRegion(&region);
+}
+
 TEST_F(Lifecycle, ARegionThatCannotBeOpenedLeavesTheClientDetached) {
     Client c;
     // The region's name leads into a directory that does not exist.

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/posix/file_calls.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,6 +15,9 @@
 #include <string>
 
 namespace sorvik::platform {
+
+constinit FileCalls fileCalls = {mkostemp, write, fchown, fchmod, fsync, rename, fsync, unlink};
+
 namespace {
 
 // A temporary of file F is ".F.sorvik-tmp.XXXXXX": hidden, and marked so
@@ -25,7 +29,7 @@ constexpr int kMaxLinks = 40;         // as the kernel's own limit on a path
 
 bool writeAll(int fd, const char *data, size_t size) {
     while (size > 0) {
-        const ssize_t written = write(fd, data, size);
+        const ssize_t written = fileCalls.write(fd, data, size);
         if (written < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -74,7 +78,7 @@ bool resolveLinks(const char *path, std::string *target) {
 void syncDirectory(const std::string &directory) {
     const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    fsync(fd);  // not every file system can; the rename stands either way
+    fileCalls.syncDirectory(fd);  // not every file system can; the rename stands either way
     close(fd);
 }
 
@@ -104,7 +108,7 @@ void removeAbandonedTemporaries(const std::string &directory, const std::string 
         if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
             flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &named) == 0 &&
             named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
-            unlink(path.c_str());
+            fileCalls.unlink(path.c_str());
         close(fd);
     }
     closedir(listing);
@@ -118,7 +122,7 @@ int createTemporary(const std::string &directory, const std::string &file, std::
         *temporary = directory + "/." + file + kTemporaryMarker + std::string(kTemporaryTail, 'X');
         // mkostemp creates the file exclusively (O_EXCL) with mode 0600
         // under a name nobody could have chosen first.
-        const int fd = mkostemp(temporary->data(), O_CLOEXEC);
+        const int fd = fileCalls.makeTemporary(temporary->data(), O_CLOEXEC);
         if (fd < 0) return -1;
         struct stat st;
         int locked;
@@ -129,7 +133,7 @@ int createTemporary(const std::string &directory, const std::string &file, std::
         const int failure = errno;
         close(fd);
         if (locked != 0) {
-            unlink(temporary->c_str());
+            fileCalls.unlink(temporary->c_str());
             errno = failure;
             return -1;
         }
@@ -156,7 +160,7 @@ bool rewriteInPlace(int fd, const char *data, size_t size) {
         }
         done += static_cast<size_t>(written);
     }
-    return ftruncate(fd, static_cast<off_t>(size)) == 0 && fsync(fd) == 0;
+    return ftruncate(fd, static_cast<off_t>(size)) == 0 && fileCalls.fsync(fd) == 0;
 }
 
 // The file now at `target`, opened for writing without changing it: -1 with
@@ -190,17 +194,17 @@ bool replaceAtomically(const std::string &target, const std::string &directory, 
     mode_t mode = 0644;
     if (old) {
         mode = old->st_mode & 07777 & ~static_cast<mode_t>(S_IWOTH);
-        if (fchown(temporaryFd, old->st_uid, old->st_gid) != 0) {
+        if (fileCalls.fchown(temporaryFd, old->st_uid, old->st_gid) != 0) {
             // Only the owner's group may be kept without privilege; keeping
             // the caller's ownership is the next best thing.
         }
     }
     // The rename comes before the close: the flock that keeps cleaners away
     // from the temporary lasts until the close.
-    const bool ok = fchmod(temporaryFd, mode) == 0 && writeAll(temporaryFd, data, size) && fsync(temporaryFd) == 0 &&
-                    rename(temporary.c_str(), target.c_str()) == 0;
+    const bool ok = fileCalls.fchmod(temporaryFd, mode) == 0 && writeAll(temporaryFd, data, size) &&
+                    fileCalls.fsync(temporaryFd) == 0 && fileCalls.rename(temporary.c_str(), target.c_str()) == 0;
     const int failure = ok ? 0 : errno;
-    if (!ok) unlink(temporary.c_str());
+    if (!ok) fileCalls.unlink(temporary.c_str());
     close(temporaryFd);
     if (ok) syncDirectory(directory);
     errno = failure;

@@ -11,14 +11,14 @@
 
 #include "platform/platform.h"
 #include "platform/posix/lock_object.h"
+#include "platform/posix/run_directory.h"
 
 namespace sorvik::platform {
 
 bool lockHolder(const char *directory, const char *name, LockHolder *holder) {
-    const int directoryFd = open(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int directoryFd = openRunDirectory(directory);
     if (directoryFd < 0) return false;
-    const int fd = openat(directoryFd, (std::string(name) + ".lock").c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openRunObject(directoryFd, lockObjectName(name), O_RDONLY);
     close(directoryFd);
     if (fd < 0) return false;
     struct stat st;

@@ -14,6 +14,7 @@
 // afresh.
 #include "platform/platform.h"
 #include "platform/posix/lock_object.h"
+#include "platform/posix/run_directory.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -33,12 +34,21 @@
 #include <cstdio>
 #include <ctime>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace sorvik::platform {
-namespace {
 
-enum Handle { regionFd = 0 };
+// The table's descriptor, whose shared flock marks this process as a user
+// for as long as it is open, and the lock object's view, which the journal
+// ends.
+struct RegionState {
+    int tableFd = -1;
+    void *lockView = nullptr;
+    size_t lockBytes = 0;
+};
+
+namespace {
 
 size_t pageRound(size_t bytes) {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -69,7 +79,7 @@ int openObject(int directoryFd, const struct stat &directory, const std::string 
     // member of the group is taken as it is; the loop covers an object
     // created or removed between the two opens.
     for (int tries = 0; fd < 0 && tries < 8; ++tries) {
-        fd = openat(directoryFd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        fd = openRunObject(directoryFd, name, O_RDWR);
         if (fd >= 0 || errno != ENOENT) break;
         fd = openat(directoryFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
         created = fd >= 0;
@@ -204,11 +214,11 @@ bool attachLocked(const std::string &name, BuildRegion build, void *context, Att
 
     region->table = attach->table;
     region->journal = static_cast<char *>(attach->lockView) + kLockHeader;
-    region->lockView = attach->lockView;
-    region->handles[regionFd] = attach->tableFd;
     if (unused) {
         std::memset(region->journal, 0, region->journalBytes);
-        build(context, region);
+        // Given up, the objects are left to the next attach, which finds them
+        // unused and builds them afresh.
+        if (!build(context, region)) return fail(error, 0);
         // Still holding the attach flock, so nobody can slip in between.
         if (flockRetrying(attach->tableFd, LOCK_SH) != 0) return fail(error, errno);
     }
@@ -221,6 +231,8 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
                 void *context, SharedRegion *region, int *error) {
     *region = SharedRegion{};
     *error = 0;
+    auto *state = new (std::nothrow) RegionState;
+    if (!state) return fail(error, ENOMEM);
     region->tableBytes = tableBytes;
     region->journalBytes = journalBytes;
     const std::string tableName(name);
@@ -229,12 +241,12 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
     attach.tableBytes = tableBytes;
     attach.journalBytes = journalBytes;
     attach.lockBytes = pageRound(kLockHeader + journalBytes);
-    attach.directoryFd = open(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    attach.directoryFd = openRunDirectory(directory);
     bool ok = attach.directoryFd >= 0 || fail(error, errno);
     ok = ok && (fstat(attach.directoryFd, &attach.directory) == 0 || fail(error, errno));
     // Whoever may write the directory may replace the objects in it.
     ok = ok && ((attach.directory.st_mode & S_IWOTH) == 0 || fail(error, EPERM));
-    if (ok) attach.lockFd = openObject(attach.directoryFd, attach.directory, tableName + ".lock", error);
+    if (ok) attach.lockFd = openObject(attach.directoryFd, attach.directory, lockObjectName(tableName), error);
     ok = ok && attach.lockFd >= 0;
     ok = ok && (flockRetrying(attach.lockFd, LOCK_EX) == 0 || fail(error, errno));
     if (ok) {
@@ -247,15 +259,24 @@ bool openRegion(const char *directory, const char *name, size_t tableBytes, size
     attach.directoryFd = -1;
     if (!ok) {
         attach.release();
+        delete state;
         *region = SharedRegion{};
+        return false;
     }
-    return ok;
+    state->tableFd = attach.tableFd;
+    state->lockView = attach.lockView;
+    state->lockBytes = attach.lockBytes;
+    region->state = state;
+    return true;
 }
 
 void closeRegion(SharedRegion *region) {
-    if (region->table) munmap(region->table, region->tableBytes);
-    if (region->lockView) munmap(region->lockView, pageRound(kLockHeader + region->journalBytes));
-    if (region->handles[regionFd] >= 0) close(static_cast<int>(region->handles[regionFd]));
+    if (RegionState *state = region->state) {
+        if (region->table) munmap(region->table, region->tableBytes);
+        munmap(state->lockView, state->lockBytes);
+        close(state->tableFd);
+        delete state;
+    }
     *region = SharedRegion{};
 }
 
@@ -389,8 +410,8 @@ void markVanishedHolder(LockObject *lock) {
 }  // namespace
 
 LockResult lockRegion(SharedRegion *region) {
-    if (!region->lockView) return LockResult::failed;
-    auto *lock = static_cast<LockObject *>(region->lockView);
+    if (!region->state) return LockResult::failed;
+    auto *lock = static_cast<LockObject *>(region->state->lockView);
     // Learnt before the lock is taken, so that holding it costs no system call.
     const ThreadIdentity &me = thisThread();
     int result = pthread_mutex_trylock(&lock->mutex);
@@ -426,7 +447,7 @@ LockResult lockRegion(SharedRegion *region) {
 }
 
 void unlockRegion(SharedRegion *region) {
-    pthread_mutex_unlock(&static_cast<LockObject *>(region->lockView)->mutex);
+    pthread_mutex_unlock(&static_cast<LockObject *>(region->state->lockView)->mutex);
 }
 
 }  // namespace sorvik::platform

@@ -11,6 +11,7 @@
 // Failures are told in Windows' error numbers; a caller's errno gets the C
 // runtime's number that stands for one.
 #include "platform/platform.h"
+#include "platform/win32/file_calls.h"
 
 #include <windows.h>
 
@@ -22,6 +23,9 @@
 #include <string>
 
 namespace sorvik::platform {
+
+constinit FileCalls fileCalls = {CreateFileA, WriteFile, FlushFileBuffers, CloseHandle, MoveFileExA, DeleteFileA};
+
 namespace {
 
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
@@ -32,7 +36,7 @@ bool writeAll(HANDLE file, const char *data, size_t size) {
     while (size > 0) {
         const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(file, data, chunk, &written, nullptr)) return false;
+        if (!fileCalls.writeFile(file, data, chunk, &written, nullptr)) return false;
         if (written == 0) {
             SetLastError(ERROR_WRITE_FAULT);
             return false;
@@ -65,8 +69,8 @@ HANDLE createTemporary(const std::string &path, DWORD attributes, std::string *t
         std::snprintf(tail, sizeof tail, "%08lx%04lx", static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(InterlockedIncrement(&serial) & 0xffff));
         *temporary = directoryOf(path) + "." + fileOf(path) + kTemporaryMarker + tail;
-        HANDLE file = CreateFileA(temporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  attributes, nullptr);
+        HANDLE file =
+            fileCalls.createTemporary(temporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
     }
     return INVALID_HANDLE_VALUE;
@@ -95,7 +99,7 @@ void removeAbandonedTemporaries(const std::string &path) {
     do {
         if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
             isTemporaryOf(file, found.cFileName))
-            DeleteFileA((directoryOf(path) + found.cFileName).c_str());
+            fileCalls.deleteFile((directoryOf(path) + found.cFileName).c_str());
     } while (FindNextFileA(search, &found));
     FindClose(search);
 }
@@ -171,18 +175,18 @@ bool replaceFile(const char *path, const char *data, size_t size, int *error) {
         if (error) *error = static_cast<int>(GetLastError());
         return false;
     }
-    bool ok = writeAll(file, data, size) && FlushFileBuffers(file);
+    bool ok = writeAll(file, data, size) && fileCalls.flushFileBuffers(file);
     DWORD failure = ok ? ERROR_SUCCESS : GetLastError();
-    if (!CloseHandle(file) && ok) {
+    if (!fileCalls.closeHandle(file) && ok) {
         ok = false;
         failure = GetLastError();
     }
-    if (ok && !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (ok && !fileCalls.moveFileEx(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ok = false;
         failure = GetLastError();
     }
     if (!ok) {
-        DeleteFileA(temporary.c_str());
+        fileCalls.deleteFile(temporary.c_str());
         if (error) *error = static_cast<int>(failure);
         return false;
     }

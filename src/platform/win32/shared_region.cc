@@ -14,9 +14,21 @@
 #include <windows.h>
 
 #include <cstring>
+#include <initializer_list>
+#include <new>
 #include <string>
 
 namespace sorvik::platform {
+
+// The two mappings and the table lock, and the view of the journal's mapping,
+// whose header holds the mark.
+struct RegionState {
+    HANDLE tableMapping = nullptr;
+    HANDLE journalMapping = nullptr;
+    HANDLE tableLock = nullptr;
+    void *journalView = nullptr;
+};
+
 namespace {
 
 constexpr LONG kBuiltMark = 0x536f7242;  // "SorB"
@@ -26,14 +38,6 @@ struct JournalHeader {
     volatile LONG built;
 };
 static_assert(sizeof(JournalHeader) <= kJournalHeader, "the header holds the mark");
-
-enum Handle { tableMapping = 0, journalMapping = 1, tableLock = 2 };
-
-HANDLE handleAt(const SharedRegion *region, Handle which) {
-    return reinterpret_cast<HANDLE>(region->handles[which]);
-}
-
-bool isHandle(intptr_t value) { return value != 0 && value != -1; }
 
 // Creates or opens a mapping of at least `bytes`; *existed tells which.
 HANDLE createMapping(const std::string &name, size_t bytes, bool *existed) {
@@ -64,34 +68,36 @@ bool takeMutex(HANDLE mutex) {
 }
 
 // Runs with NAME.attach held.
-bool attachLocked(const std::string &name, BuildRegion build, void *context, SharedRegion *region) {
+bool attachLocked(const std::string &name, BuildRegion build, void *context, SharedRegion *region, bool *givenUp) {
     bool tableExisted = false;
     bool journalExisted = false;
-    HANDLE table = createMapping(name, region->tableBytes, &tableExisted);
-    region->handles[tableMapping] = reinterpret_cast<intptr_t>(table);
-    if (!table) return false;
-    region->table = mapWhole(table, region->tableBytes);
+    RegionState *state = region->state;
+    state->tableMapping = createMapping(name, region->tableBytes, &tableExisted);
+    if (!state->tableMapping) return false;
+    region->table = mapWhole(state->tableMapping, region->tableBytes);
     if (!region->table) return false;
 
     const size_t journalMappingBytes = kJournalHeader + region->journalBytes;
-    HANDLE journal = createMapping(name + ".journal", journalMappingBytes, &journalExisted);
-    region->handles[journalMapping] = reinterpret_cast<intptr_t>(journal);
-    if (!journal) return false;
-    region->lockView = mapWhole(journal, journalMappingBytes);
-    if (!region->lockView) return false;
-    region->journal = static_cast<char *>(region->lockView) + kJournalHeader;
+    state->journalMapping = createMapping(name + ".journal", journalMappingBytes, &journalExisted);
+    if (!state->journalMapping) return false;
+    state->journalView = mapWhole(state->journalMapping, journalMappingBytes);
+    if (!state->journalView) return false;
+    region->journal = static_cast<char *>(state->journalView) + kJournalHeader;
 
-    HANDLE lock = CreateMutexA(nullptr, FALSE, (name + ".lock").c_str());
-    region->handles[tableLock] = reinterpret_cast<intptr_t>(lock);
-    if (!lock) return false;
+    state->tableLock = CreateMutexA(nullptr, FALSE, (name + ".lock").c_str());
+    if (!state->tableLock) return false;
 
-    auto *header = static_cast<JournalHeader *>(region->lockView);
+    auto *header = static_cast<JournalHeader *>(state->journalView);
     if (tableExisted && journalExisted && header->built == kBuiltMark) return true;
     // Nobody uses what is there: it is new, or its builder died before the
     // mark. Either way start from zero bytes, as a new region does.
     std::memset(region->table, 0, region->tableBytes);
     std::memset(region->journal, 0, region->journalBytes);
-    build(context, region);
+    // Given up, the mark stays unwritten, so the next attach builds afresh.
+    if (!build(context, region)) {
+        *givenUp = true;
+        return false;
+    }
     InterlockedExchange(&header->built, kBuiltMark);
     return true;
 }
@@ -102,6 +108,11 @@ bool openRegion(const char *, const char *name, size_t tableBytes, size_t journa
                 void *context, SharedRegion *region, int *error) {
     *region = SharedRegion{};
     *error = 0;
+    region->state = new (std::nothrow) RegionState;
+    if (!region->state) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
     region->tableBytes = tableBytes;
     region->journalBytes = journalBytes;
     const std::string base(name);
@@ -109,13 +120,16 @@ bool openRegion(const char *, const char *name, size_t tableBytes, size_t journa
     HANDLE attachMutex = CreateMutexA(nullptr, FALSE, (base + ".attach").c_str());
     if (!attachMutex) {
         *error = static_cast<int>(GetLastError());
+        closeRegion(region);
         return false;
     }
     SetLastError(ERROR_SUCCESS);
-    bool ok = takeMutex(attachMutex) && attachLocked(base, build, context, region);
+    bool givenUp = false;
+    bool ok = takeMutex(attachMutex) && attachLocked(base, build, context, region, &givenUp);
     // A mapping of another build's smaller layout fails without an error of
     // the system's own.
-    if (!ok) *error = GetLastError() != ERROR_SUCCESS ? static_cast<int>(GetLastError()) : ERROR_INVALID_DATA;
+    if (!ok && !givenUp)
+        *error = GetLastError() != ERROR_SUCCESS ? static_cast<int>(GetLastError()) : ERROR_INVALID_DATA;
     ReleaseMutex(attachMutex);
     CloseHandle(attachMutex);
     if (!ok) closeRegion(region);
@@ -123,16 +137,19 @@ bool openRegion(const char *, const char *name, size_t tableBytes, size_t journa
 }
 
 void closeRegion(SharedRegion *region) {
-    if (region->table) UnmapViewOfFile(region->table);
-    if (region->lockView) UnmapViewOfFile(region->lockView);
-    for (intptr_t handle : region->handles)
-        if (isHandle(handle)) CloseHandle(reinterpret_cast<HANDLE>(handle));
+    if (RegionState *state = region->state) {
+        if (region->table) UnmapViewOfFile(region->table);
+        if (state->journalView) UnmapViewOfFile(state->journalView);
+        for (HANDLE handle : {state->tableMapping, state->journalMapping, state->tableLock})
+            if (handle) CloseHandle(handle);
+        delete state;
+    }
     *region = SharedRegion{};
 }
 
 LockResult lockRegion(SharedRegion *region) {
-    if (!isHandle(region->handles[tableLock])) return LockResult::failed;
-    switch (WaitForSingleObject(handleAt(region, tableLock), INFINITE)) {
+    if (!region->state || !region->state->tableLock) return LockResult::failed;
+    switch (WaitForSingleObject(region->state->tableLock, INFINITE)) {
         case WAIT_OBJECT_0:
             return LockResult::acquired;
         case WAIT_ABANDONED:
@@ -142,6 +159,6 @@ LockResult lockRegion(SharedRegion *region) {
     }
 }
 
-void unlockRegion(SharedRegion *region) { ReleaseMutex(handleAt(region, tableLock)); }
+void unlockRegion(SharedRegion *region) { ReleaseMutex(region->state->tableLock); }
 
 }  // namespace sorvik::platform
