@@ -1,8 +1,5 @@
 #include "reliability/clients.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "support/probe_session.h"
 
 namespace sorvik::test {
@@ -13,16 +10,9 @@ const std::string kTestSiteLibrary = SORVIK_TESTSITE_LIBRARY;
 Site testSite() { return Site{kSiteConfig.c_str(), kSiteRegion.c_str(), kSiteRunDir.c_str()}; }
 
 Child startClient(const std::vector<std::string> &args) {
-    return forkChild([&args](int out) {
-        dup2(out, 1);
-        const int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        std::vector<char *> argv{const_cast<char *>(kStressClient.c_str())};
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        return 127;
-    });
+    Program client{{kStressClient}};
+    client.argv.insert(client.argv.end(), args.begin(), args.end());
+    return startProgram(client);
 }
 
 }  // namespace sorvik::test

@@ -101,14 +101,10 @@ class ProcessEnds : public test::OnTestSite {
         return test::waitChild(&client, kNextCallLimit) != -1 || way.signal == SIGKILL;
     }
     static test::Child forkClient(const std::vector<std::string> &args) {
-        return test::forkChild([&args](int out) {
-            dup2(out, 1);
-            std::vector<char *> argv{const_cast<char *>(kEndingClient.c_str())};
-            for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            return 127;
-        });
+        test::Program client{{kEndingClient}};
+        client.argv.insert(client.argv.end(), args.begin(), args.end());
+        client.in = test::Stream::inherit();
+        return test::startProgram(client);
     }
     // A fresh process's first calls: they must come back within the limit.
     std::string freshDump(const std::string &where) {

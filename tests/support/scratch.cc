@@ -1,6 +1,7 @@
 #include "support/scratch.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -136,25 +137,89 @@ void killChild(Child *child) {
     waitChild(child, std::chrono::seconds(10));
 }
 
+namespace {
+
+// In a child about to exec: makes `target` (0, 1 or 2) what `stream` says.
+void redirect(const Stream &stream, int target, int toParent) {
+    int fd = -1;
+    switch (stream.kind) {
+    case Stream::kInherit:
+        return;
+    case Stream::kNull:
+        fd = open("/dev/null", target == 0 ? O_RDONLY : O_WRONLY);
+        break;
+    case Stream::kParent:
+        fd = toParent;
+        break;
+    case Stream::kFile:
+        fd = open(stream.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        break;
+    case Stream::kDescriptor:
+        fd = stream.fd;
+        break;
+    }
+    if (fd >= 0 && fd != target) dup2(fd, target);
+}
+
+}  // namespace
+
+Child startProgram(const Program &program) {
+    std::vector<char *> argv;
+    for (const std::string &word : program.argv) argv.push_back(const_cast<char *>(word.c_str()));
+    argv.push_back(nullptr);
+    return forkChild([&program, &argv](int toParent) -> int {
+        redirect(program.in, 0, toParent);
+        redirect(program.out, 1, toParent);
+        redirect(program.err, 2, toParent);
+        if (toParent > 2) close(toParent);
+        for (const std::string &name : program.unset) unsetenv(name.c_str());
+        for (const auto &[name, value] : program.environment) setenv(name.c_str(), value.c_str(), 1);
+        if (program.beforeExec) program.beforeExec();
+        if (program.searchPath)
+            execvp(argv[0], argv.data());
+        else
+            execv(argv[0], argv.data());
+        return 127;
+    });
+}
+
+int awaitExit(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int raw = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &raw, WNOHANG);
+        if (done == pid) return statusOf(raw);
+        if (done < 0) return -1;
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ADD_FAILURE() << what << " did not end within " << limit.count() << " ms; killed";
+    waitPid(pid, std::chrono::milliseconds(0));
+    return -1;
+}
+
+bool awaitStop(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int raw = 0;
+        const pid_t done = waitpid(pid, &raw, WNOHANG | WUNTRACED);
+        if (done == pid && WIFSTOPPED(raw)) return true;
+        if (done != 0) break;  // it ended, or it is no child of ours
+        if (std::chrono::steady_clock::now() > deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ADD_FAILURE() << what << " did not stop within " << limit.count() << " ms";
+    return false;
+}
+
 std::string runProgram(const std::vector<std::string> &argv, int *status, std::chrono::milliseconds limit,
                        const std::string &input) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) std::abort();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(in[0], 0);
-        close(out[0]);
-        close(out[1]);
-        close(in[0]);
-        close(in[1]);
-        std::vector<char *> args;
-        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
+    int in[2];
+    // Close-on-exec: only the child's standard input is its copy of the read end.
+    if (pipe2(in, O_CLOEXEC) != 0) std::abort();
+    Program program{argv};
+    program.in = Stream::descriptor(in[0]);
+    Child child = startProgram(program);
     close(in[0]);
     if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     }
@@ -164,14 +229,13 @@ std::string runProgram(const std::vector<std::string> &argv, int *status, std::c
     char buffer[4096];
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !waitReadable(out[0], left)) break;
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (left.count() <= 0 || !waitReadable(child.fromChild, left)) break;
+        const ssize_t got = read(child.fromChild, buffer, sizeof buffer);
         if (got <= 0) break;
         output.append(buffer, static_cast<size_t>(got));
     }
-    close(out[0]);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    const int result = waitPid(pid, left.count() > 0 ? left : std::chrono::milliseconds(1));
+    const int result = waitChild(&child, left.count() > 0 ? left : std::chrono::milliseconds(1));
     if (status) *status = result;
     return output;
 }

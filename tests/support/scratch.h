@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "table/table.h"
@@ -53,6 +54,51 @@ void sendLine(int fd, const std::string &line);
 // exit status, or -1 when it was killed or died of a signal.
 int waitChild(Child *child, std::chrono::milliseconds limit = std::chrono::seconds(10));
 void killChild(Child *child);
+
+// Where one standard stream of a started program leads.
+struct Stream {
+    enum Kind { kInherit, kNull, kParent, kFile, kDescriptor };
+    static Stream inherit() { return Stream{kInherit, std::string(), -1}; }
+    static Stream null() { return Stream{kNull, std::string(), -1}; }
+    // The Child's pipe, read with readLine or from fromChild.
+    static Stream toParent() { return Stream{kParent, std::string(), -1}; }
+    // A file made (or cut to nothing) for the program to write, mode 0600.
+    static Stream file(const std::string &path) { return Stream{kFile, path, -1}; }
+    // A descriptor of the test's, such as a pipe's end.
+    static Stream descriptor(int fd) { return Stream{kDescriptor, std::string(), fd}; }
+
+    Kind kind = kInherit;
+    std::string path;
+    int fd = -1;
+};
+
+// A program to start as a child process, and the world it starts in.
+struct Program {
+    Program() = default;
+    explicit Program(std::vector<std::string> command) : argv(std::move(command)) {}
+
+    std::vector<std::string> argv;  // argv[0] the program's path (or a name, with searchPath)
+    Stream in = Stream::null();
+    Stream out = Stream::toParent();
+    Stream err = Stream::inherit();
+    bool searchPath = false;
+    std::vector<std::string> unset;  // environment variables it starts without
+    std::vector<std::pair<std::string, std::string>> environment;  // and with
+    // Runs in the child just before the program replaces it.
+    std::function<void()> beforeExec;
+};
+// Starts `program` as a child. The Child's pipe reaches the program only as
+// a stream that leads to the parent; a program that cannot be started ends
+// its child with 127.
+Child startProgram(const Program &program);
+
+// Waits at most `limit` for `pid`, a child of this process, to end; when it
+// has not, kills it and fails the test, naming `what`. The exit status, or
+// -1 when it died of a signal or had to be killed.
+int awaitExit(pid_t pid, std::chrono::milliseconds limit, const std::string &what);
+// Waits at most `limit` for `pid`, a child of this process, to stop (as by
+// SIGSTOP); false, and a test failure naming `what`, when it has not.
+bool awaitStop(pid_t pid, std::chrono::milliseconds limit, const std::string &what);
 
 // Runs a program with arguments, waits at most `limit`, and gives its
 // standard output; *status gets the exit status, or -1 on a signal or timeout.

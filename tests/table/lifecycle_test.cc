@@ -230,8 +230,7 @@ TEST_F(Lifecycle, AHolderThatIsSlowOrStoppedIsWaitedForAndNeverTakenOver) {
         std::string line;
         ASSERT_TRUE(test::readLine(holder, &line)) << way.how;
         if (way.stopped) {
-            int status = 0;
-            ASSERT_EQ(waitpid(holder.pid, &status, WUNTRACED), holder.pid);
+            ASSERT_TRUE(test::awaitStop(holder.pid, std::chrono::seconds(10), way.how));
             std::thread([pid = holder.pid] {
                 usleep(1000 * 1000);
                 kill(pid, SIGCONT);
