@@ -105,7 +105,7 @@ class Crashes : public test::OnTestSite {
             platform::unlockRegion(&observer.region);
         })) << where << ": the lock could not be had";
     }
-    std::mt19937 random{std::random_device{}()};
+    std::mt19937 random{test::replayableSeed()};
 };
 
 TEST_F(Crashes, ClientsKilledAtRandomInstantsLeaveTheTableWholeAndTheOthersGoingOn) {

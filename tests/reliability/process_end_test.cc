@@ -138,7 +138,7 @@ class ProcessEnds : public test::OnTestSite {
         std::printf("[ figures  ] %d clients ended, %d hung in their own exit and were killed; slowest next call %lld ms\n",
                     ends, hung, static_cast<long long>(slowest.count()));
     }
-    std::mt19937 random{std::random_device{}()};
+    std::mt19937 random{test::replayableSeed()};
     milliseconds slowest{0};
 };
 
