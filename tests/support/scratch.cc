@@ -8,19 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <future>
-#include <sstream>
 #include <thread>
 
 namespace sorvik::test {
 namespace {
-
-std::atomic<int> gScratchCounter{0};
 
 bool waitReadable(int fd, std::chrono::milliseconds limit) {
     pollfd p{fd, POLLIN, 0};
@@ -47,45 +39,9 @@ int waitPid(pid_t pid, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-ScratchSite::ScratchSite() {
-    const int serial = gScratchCounter.fetch_add(1);
-    char pattern[] = "/tmp/sorvik-test-XXXXXX";
-    directory = mkdtemp(pattern);
-    configPath = directory + "/Sorvik.sys";
-    regionName = "sorvik_t" + std::to_string(getpid()) + "_" + std::to_string(serial);
-    char runPattern[] = "/tmp/sorvik-run-XXXXXX";
-    runDirectory = mkdtemp(runPattern);
-    chmod(runDirectory.c_str(), 0755);
-}
-
-ScratchSite::~ScratchSite() {
-    std::error_code ignored;
-    std::filesystem::remove_all(runDirectory, ignored);
-    std::filesystem::remove_all(directory, ignored);
-}
-
-void ScratchSite::writeConfig(const std::string &text) const { writeFile(configPath, text); }
-
-std::string ScratchSite::readConfig() const {
-    if (!std::filesystem::exists(configPath)) return "<missing>";
-    return readFile(configPath);
-}
-
 void removeRegion(const std::string &runDirectory, const std::string &name) {
     unlink((runDirectory + "/" + name).c_str());
     unlink((runDirectory + "/" + name + ".lock").c_str());
-}
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void writeFile(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 Child forkChild(const std::function<int(int toParent)> &body) {
@@ -238,13 +194,6 @@ std::string runProgram(const std::vector<std::string> &argv, int *status, std::c
     const int result = waitChild(&child, left.count() > 0 ? left : std::chrono::milliseconds(1));
     if (status) *status = result;
     return output;
-}
-
-bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body) {
-    auto task = std::make_shared<std::packaged_task<void()>>(body);
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    return done.wait_for(limit) == std::future_status::ready;
 }
 
 }  // namespace sorvik::test

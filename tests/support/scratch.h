@@ -1,6 +1,5 @@
-// Scratch sites and child processes for tests: every test gets a region
-// name and a directory of its own, so tests never meet each other or an
-// installed site.
+// Child processes for the tests on Linux, and the scratch sites of every
+// platform (support/scratch_site.h).
 #ifndef SORVIK_TESTS_SUPPORT_SCRATCH_H
 #define SORVIK_TESTS_SUPPORT_SCRATCH_H
 
@@ -12,34 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "table/table.h"
+#include "support/scratch_site.h"
 
 namespace sorvik::test {
-
-// A region name, a directory and a run directory unique to this process and
-// call; all are removed when the ScratchSite goes.
-struct ScratchSite {
-    ScratchSite();
-    ~ScratchSite();
-    ScratchSite(const ScratchSite &) = delete;
-    ScratchSite &operator=(const ScratchSite &) = delete;
-
-    Site site() const { return Site{configPath.c_str(), regionName.c_str(), runDirectory.c_str()}; }
-    void writeConfig(const std::string &text) const;
-    std::string readConfig() const;  // the file's bytes, or "<missing>"
-
-    std::string directory;
-    std::string configPath;
-    std::string regionName;
-    std::string runDirectory;
-};
 
 // Forgets the region of that name in that run directory, so that the next
 // attach builds it anew.
 void removeRegion(const std::string &runDirectory, const std::string &name);
-
-std::string readFile(const std::string &path);
-void writeFile(const std::string &path, const std::string &bytes);
 
 // A child process started by fork, running `body` and exiting with its result.
 struct Child {
@@ -105,10 +83,6 @@ bool awaitStop(pid_t pid, std::chrono::milliseconds limit, const std::string &wh
 std::string runProgram(const std::vector<std::string> &argv, int *status,
                        std::chrono::milliseconds limit = std::chrono::seconds(20),
                        const std::string &input = std::string());
-
-// Runs `body` on a thread and fails the test when it does not finish in time,
-// so that a deadlock is a failure with a message rather than a stuck run.
-bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body);
 
 }  // namespace sorvik::test
 
