@@ -21,20 +21,32 @@ bool waitReadable(int fd, std::chrono::milliseconds limit) {
 
 int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }
 
-int waitPid(pid_t pid, std::chrono::milliseconds limit) {
+enum class Waited { reported, timedOut, noChild };
+
+// Polls at most `limit` for what waitpid with `flags` reports of `pid`;
+// *raw gets the status it reports.
+Waited waitFor(pid_t pid, std::chrono::milliseconds limit, int flags, int *raw) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    int raw = 0;
     for (;;) {
-        const pid_t done = waitpid(pid, &raw, WNOHANG);
-        if (done == pid) return statusOf(raw);
-        if (done < 0) return -1;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &raw, 0);
-            return -1;
-        }
+        const pid_t done = waitpid(pid, raw, WNOHANG | flags);
+        if (done == pid) return Waited::reported;
+        if (done < 0) return Waited::noChild;
+        if (std::chrono::steady_clock::now() > deadline) return Waited::timedOut;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+// Kills a child that took too long, and collects it.
+void killAndCollect(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+int waitPid(pid_t pid, std::chrono::milliseconds limit) {
+    int raw = 0;
+    const Waited waited = waitFor(pid, limit, 0, &raw);
+    if (waited == Waited::timedOut) killAndCollect(pid);
+    return waited == Waited::reported ? statusOf(raw) : -1;
 }
 
 }  // namespace
@@ -140,30 +152,17 @@ Child startProgram(const Program &program) {
 }
 
 int awaitExit(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
     int raw = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &raw, WNOHANG);
-        if (done == pid) return statusOf(raw);
-        if (done < 0) return -1;
-        if (std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const Waited waited = waitFor(pid, limit, 0, &raw);
+    if (waited != Waited::timedOut) return waited == Waited::reported ? statusOf(raw) : -1;
     ADD_FAILURE() << what << " did not end within " << limit.count() << " ms; killed";
-    waitPid(pid, std::chrono::milliseconds(0));
+    killAndCollect(pid);
     return -1;
 }
 
 bool awaitStop(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int raw = 0;
-        const pid_t done = waitpid(pid, &raw, WNOHANG | WUNTRACED);
-        if (done == pid && WIFSTOPPED(raw)) return true;
-        if (done != 0) break;  // it ended, or it is no child of ours
-        if (std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    int raw = 0;
+    if (waitFor(pid, limit, WUNTRACED, &raw) == Waited::reported && WIFSTOPPED(raw)) return true;
     ADD_FAILURE() << what << " did not stop within " << limit.count() << " ms";
     return false;
 }
