@@ -3,6 +3,7 @@
 #ifndef SORVIK_TESTS_SUPPORT_SCRATCH_H
 #define SORVIK_TESTS_SUPPORT_SCRATCH_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -14,6 +15,16 @@
 #include "support/scratch_site.h"
 
 namespace sorvik::test {
+
+// Sets a umask for the length of a scope, so that no mode a test checks
+// comes from the umask it happened to run with.
+struct Umask {
+    explicit Umask(mode_t mask) : old(umask(mask)) {}
+    ~Umask() { umask(old); }
+    Umask(const Umask &) = delete;
+    Umask &operator=(const Umask &) = delete;
+    mode_t old;
+};
 
 // Forgets the region of that name in that run directory, so that the next
 // attach builds it anew.
