@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "reliability/clients.h"
+#include "support/record_entry.h"
 #include "support/probe_session.h"
 
 namespace sorvik {
@@ -27,10 +28,7 @@ const std::string kEndingClient = SORVIK_ENDING_CLIENT;
 constexpr milliseconds kNextCallLimit{5000};
 constexpr int kRoundsPerWay = 25;
 
-struct Entry {
-    std::string name;
-    int32_t minimum, permit, a, b;
-};
+using Entry = test::RecordEntry;
 
 struct Way {
     const char *how;
@@ -89,8 +87,7 @@ class ProcessEnds : public test::OnTestSite {
         const unsigned delay = static_cast<unsigned>(random() % 3000);
         std::vector<std::string> args{way.how, std::to_string(delay)};
         for (const Entry &e : list)
-            args.push_back(e.name + ":" + std::to_string(e.minimum) + ":" + std::to_string(e.permit) + ":" +
-                           std::to_string(e.a) + ":" + std::to_string(e.b));
+            args.push_back(test::entryArgument(e));
         test::Child client = forkClient(args);
         std::string line;
         EXPECT_TRUE(test::readLine(client, &line, kNextCallLimit)) << where << ": the client never got to call";
