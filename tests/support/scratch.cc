@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -135,7 +136,7 @@ Child startProgram(const Program &program) {
     std::vector<char *> argv;
     for (const std::string &word : program.argv) argv.push_back(const_cast<char *>(word.c_str()));
     argv.push_back(nullptr);
-    return forkChild([&program, &argv](int toParent) -> int {
+    auto run = [&program, &argv](int toParent) -> int {
         redirect(program.in, 0, toParent);
         redirect(program.out, 1, toParent);
         redirect(program.err, 2, toParent);
@@ -148,7 +149,12 @@ Child startProgram(const Program &program) {
         else
             execv(argv[0], argv.data());
         return 127;
-    });
+    };
+    if (!program.onTerminal) return forkChild(run);
+    Child child;
+    child.pid = forkpty(&child.fromChild, nullptr, nullptr, nullptr);
+    if (child.pid == 0) _exit(run(-1));
+    return child;
 }
 
 int awaitExit(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {

@@ -71,6 +71,10 @@ struct Program {
     Stream out = Stream::toParent();
     Stream err = Stream::inherit();
     bool searchPath = false;
+    // On a terminal of its own: all three streams are the terminal, and the
+    // Child's fromChild is its other side, to read what the program shows
+    // and to write what it is typed.
+    bool onTerminal = false;
     std::vector<std::string> unset;  // environment variables it starts without
     std::vector<std::pair<std::string, std::string>> environment;  // and with
     // Runs in the child just before the program replaces it.

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -358,15 +357,14 @@ TEST_F(SorvikctlRun, WaitGivesUpAfterItsLimitAndSaysOnceOnATerminalThatItWaits) 
     EXPECT_EQ(quiet.wait(), kNoSlot) << quiet.describe();
     EXPECT_EQ(quiet.err(), "sorvikctl run: gave up after 0.5s: 1 copy of " + job + " runs, 1 permitted\n");
 
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        unsetenv("LD_LIBRARY_PATH");
-        execl(kCtl.c_str(), kCtl.c_str(), "run", "--wait=1.5", job.c_str(), "--", waiting.c_str(),
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    test::Program tool{{kCtl, "run", "--wait=1.5", job, "--", waiting}};
+    tool.in = tool.out = tool.err = test::Stream::inherit();
+    tool.onTerminal = true;
+    tool.unset = {"LD_LIBRARY_PATH"};
+    const test::Child waiter = test::startProgram(tool);
+    ASSERT_GE(waiter.pid, 0);
+    const pid_t pid = waiter.pid;
+    const int terminal = waiter.fromChild;
     std::string shown;
     char buffer[512];
     for (;;) {

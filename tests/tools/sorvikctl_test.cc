@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -451,14 +450,13 @@ std::string readUntil(int fd, const std::string &text, int times = 1) {
 }
 
 TEST_F(Sorvikctl, WatchOnATerminalRedrawsInPlaceUntilInterrupted) {
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        unsetenv("LD_LIBRARY_PATH");
-        execl(kCtl.c_str(), kCtl.c_str(), "watch", "--interval", "0.2", static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    test::Program watch = sorvikctl({"watch", "--interval", "0.2"});
+    watch.in = watch.out = watch.err = test::Stream::inherit();
+    watch.onTerminal = true;
+    const test::Child tool = test::startProgram(watch);
+    ASSERT_GE(tool.pid, 0);
+    const pid_t pid = tool.pid;
+    const int terminal = tool.fromChild;
     const std::string lastRow = viewer + "    0       1        0  never    0  0\r\n";
     const std::string shown = readUntil(terminal, lastRow, 2);
     kill(pid, SIGINT);
