@@ -15,9 +15,8 @@ seconds=${1:-30}
 sorvik_install_missing "${sorvik_packages[@]}" "${sorvik_fuzz_packages[@]}"
 
 build=$SORVIK_ROOT/build-fuzz
-CC=clang CXX=clang++ cmake -S "$SORVIK_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSORVIK_BUILD_FUZZERS=ON -DSORVIK_BUILD_TESTS=OFF -DSORVIK_SANITIZE=address,undefined >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_config_reader fuzz_named_calls >/dev/null
+CC=clang CXX=clang++ sorvik_build_tree "$build" -DSORVIK_BUILD_FUZZERS=ON -DSORVIK_BUILD_TESTS=OFF \
+  -DSORVIK_SANITIZE=address,undefined -- --target fuzz_config_reader fuzz_named_calls >/dev/null
 
 mkdir -p "$build/artifacts"
 for target in config_reader named_calls; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and its tests need, when missing,
-# and configures and builds the tree in build/. Sourced by demo.sh and test.sh.
+# and configures and builds trees: build/, or any other with
+# sorvik_build_tree. Sourced by every script here.
 set -euo pipefail
 
 SORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -43,7 +44,22 @@ sorvik_install_missing() {
   fi
 }
 
+# sorvik_build_tree DIR [CMAKE_OPTION...] [-- BUILD_OPTION...]: configures
+# the tree in DIR (RelWithDebInfo unless an option says otherwise) and builds
+# it on every core. Every build the scripts make goes through here, so that
+# all of them are configured alike; CC and CXX, when set, choose the compiler
+# as for any CMake configure.
+sorvik_build_tree() {
+  local build=$1 configure=() options=()
+  shift
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do configure+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  options=("$@")
+  cmake -S "$SORVIK_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
+  cmake --build "$build" -j"$(nproc)" "${options[@]}"
+}
+
+# The tree the two commands, the tests and the benchmarks use.
 sorvik_build() {
-  cmake -S "$SORVIK_ROOT" -B "$SORVIK_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$SORVIK_BUILD" -j"$(nproc)"
+  sorvik_build_tree "$SORVIK_BUILD" "$@"
 }

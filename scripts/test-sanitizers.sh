@@ -17,9 +17,7 @@ for variant in "asan address,undefined" "tsan thread"; do
   set -- $variant
   build=$SORVIK_ROOT/build-$1
   echo "== the test suite under -fsanitize=$2 ($build)"
-  cmake -S "$SORVIK_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_SANITIZE="$2" \
-    -DSORVIK_BUILD_BENCHMARKS=OFF >/dev/null
-  cmake --build "$build" -j"$(nproc)" >/dev/null
+  sorvik_build_tree "$build" -DSORVIK_SANITIZE="$2" -DSORVIK_BUILD_BENCHMARKS=OFF >/dev/null
   # The tests of real processes wait with bounds made for a plain build; on
   # two cores busy with a sanitized suite a bound can run out, so a failed
   # test gets up to two more tries and fails only when it fails each time.

@@ -16,13 +16,9 @@ sorvik_install_missing "${sorvik_windows_packages[@]}"
 win64=${SORVIK_WIN64_BUILD:-$SORVIK_ROOT/build-win64}
 win32=${SORVIK_WIN32_BUILD:-$SORVIK_ROOT/build-win32}
 
-cmake -S "$SORVIK_ROOT" -B "$win32" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$win32" -j"$(nproc)"
-cmake -S "$SORVIK_ROOT" -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_I686_DLL="$win32/sorvik.dll" \
-  -DSORVIK_I686_LINKED_CALLER="$win32/test-site/sorvik_linked_caller.exe" >/dev/null
-cmake --build "$win64" -j"$(nproc)"
+sorvik_build_tree "$win32" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-i686.cmake"
+sorvik_build_tree "$win64" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-x86_64.cmake" \
+  -DSORVIK_I686_DLL="$win32/sorvik.dll" -DSORVIK_I686_LINKED_CALLER="$win32/test-site/sorvik_linked_caller.exe"
 
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wine32=/usr/lib/wine/wine

@@ -14,17 +14,14 @@
 #include "support/scratch.h"
 #include "support/x_server.h"
 
-#ifndef SORVIK_PROBE
-#error "SORVIK_PROBE names the probe program"
-#endif
-
 namespace sorvik {
 namespace {
 
-const std::string kProbe = SORVIK_PROBE;
+using test::kProbe;
+using test::kSiteConfig;
+using test::kSiteRegion;
+
 const std::string kWindowClient = SORVIK_WINDOW_CLIENT;
-const std::string kSiteConfig = SORVIK_TEST_SITE_CONFIG;
-const std::string kSiteRegion = SORVIK_TEST_SITE_REGION;
 
 std::vector<std::string> lines(const std::string &text) {
     std::vector<std::string> out;

@@ -1,7 +1,8 @@
 #include "reliability/clients.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
 
 #include "support/probe_session.h"
 
@@ -13,16 +14,20 @@ const std::string kTestSiteLibrary = SORVIK_TESTSITE_LIBRARY;
 Site testSite() { return Site{kSiteConfig.c_str(), kSiteRegion.c_str(), kSiteRunDir.c_str()}; }
 
 Child startClient(const std::vector<std::string> &args) {
-    return forkChild([&args](int out) {
-        dup2(out, 1);
-        const int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        std::vector<char *> argv{const_cast<char *>(kStressClient.c_str())};
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        return 127;
-    });
+    Program client{{kStressClient}};
+    client.argv.insert(client.argv.end(), args.begin(), args.end());
+    return startProgram(client);
+}
+
+unsigned replayableSeed() {
+    const char *given = std::getenv("SORVIK_TEST_SEED");
+    const unsigned seed =
+        given && *given ? static_cast<unsigned>(std::strtoul(given, nullptr, 10)) : std::random_device{}();
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::printf("[ seed     ] %u (to replay: SORVIK_TEST_SEED=%u sorvik_reliability_tests --gtest_filter=%s.%s)\n",
+                seed, seed, test ? test->test_suite_name() : "*", test ? test->name() : "*");
+    std::fflush(stdout);
+    return seed;
 }
 
 }  // namespace sorvik::test

@@ -24,6 +24,11 @@ Site testSite();
 // through the Child's pipe, its standard input is empty.
 Child startClient(const std::vector<std::string> &args);
 
+// The seed of a test's random instants: SORVIK_TEST_SEED when set, so that
+// a failed run can be replayed, a fresh one otherwise. Printed either way,
+// with the command line that replays it.
+unsigned replayableSeed();
+
 // A test on the test site's region, which starts afresh, with a Client of
 // its own that watches the table; the region and the file go afterwards.
 class OnTestSite : public ::testing::Test {

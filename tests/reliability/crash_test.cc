@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reliability/clients.h"
+#include "support/record_entry.h"
 #include "support/probe_session.h"
 #include "table/administration.h"
 #include "table/config_file.h"
@@ -22,10 +23,7 @@ namespace {
 
 constexpr int kKills = 200;
 
-struct Entry {
-    std::string name;
-    int32_t minimum, permit, a, b;
-};
+using Entry = test::RecordEntry;
 
 std::string configOf(const std::vector<Entry> &entries) {
     std::string text;
@@ -84,8 +82,7 @@ class Crashes : public test::OnTestSite {
     std::vector<std::string> churnArgs(const std::vector<Entry> &list) const {
         std::vector<std::string> args{"churn"};
         for (const Entry &e : list)
-            args.push_back(e.name + ":" + std::to_string(e.minimum) + ":" + std::to_string(e.permit) + ":" +
-                           std::to_string(e.a) + ":" + std::to_string(e.b));
+            args.push_back(test::entryArgument(e));
         return args;
     }
     // Takes the lock as a call does and checks the table in it with
@@ -105,7 +102,7 @@ class Crashes : public test::OnTestSite {
             platform::unlockRegion(&observer.region);
         })) << where << ": the lock could not be had";
     }
-    std::mt19937 random{std::random_device{}()};
+    std::mt19937 random{test::replayableSeed()};
 };
 
 TEST_F(Crashes, ClientsKilledAtRandomInstantsLeaveTheTableWholeAndTheOthersGoingOn) {

@@ -18,14 +18,6 @@
 namespace sorvik {
 namespace {
 
-// Sets a umask for the length of a scope, so that no mode a test checks
-// comes from the umask it happened to run with.
-struct Umask {
-    explicit Umask(mode_t mask) : old(umask(mask)) {}
-    ~Umask() { umask(old); }
-    mode_t old;
-};
-
 mode_t modeOf(const std::string &path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return static_cast<mode_t>(-1);
@@ -45,7 +37,7 @@ TEST(Permissions, ASaveKeepsTheOldModeButNeverLetsEveryoneWrite) {
     parseConfig(text.data(), text.size(), &table);
     for (const Case &c : cases) {
         test::ScratchSite scratch;
-        Umask wide(0);
+        test::Umask wide(0);
         if (c.before != 0) {
             scratch.writeConfig("old 0 0 0 0\n");
             ASSERT_EQ(chmod(scratch.configPath.c_str(), c.before), 0);
@@ -74,7 +66,7 @@ class SiteGroup : public ::testing::Test {
         namespace fs = std::filesystem;
         std::error_code ignored;
         fs::remove_all(kSite, ignored);
-        Umask plain(022);
+        test::Umask plain(022);
         ASSERT_EQ(mkdir(kSite.c_str(), 0755), 0) << kSite;
         for (const std::string &d : {kSite + "/etc", kSite + "/run"}) {
             ASSERT_EQ(mkdir(d.c_str(), 0700), 0);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "reliability/clients.h"
+#include "support/record_entry.h"
 #include "support/probe_session.h"
 
 namespace sorvik {
@@ -27,10 +28,7 @@ const std::string kEndingClient = SORVIK_ENDING_CLIENT;
 constexpr milliseconds kNextCallLimit{5000};
 constexpr int kRoundsPerWay = 25;
 
-struct Entry {
-    std::string name;
-    int32_t minimum, permit, a, b;
-};
+using Entry = test::RecordEntry;
 
 struct Way {
     const char *how;
@@ -89,8 +87,7 @@ class ProcessEnds : public test::OnTestSite {
         const unsigned delay = static_cast<unsigned>(random() % 3000);
         std::vector<std::string> args{way.how, std::to_string(delay)};
         for (const Entry &e : list)
-            args.push_back(e.name + ":" + std::to_string(e.minimum) + ":" + std::to_string(e.permit) + ":" +
-                           std::to_string(e.a) + ":" + std::to_string(e.b));
+            args.push_back(test::entryArgument(e));
         test::Child client = forkClient(args);
         std::string line;
         EXPECT_TRUE(test::readLine(client, &line, kNextCallLimit)) << where << ": the client never got to call";
@@ -101,14 +98,10 @@ class ProcessEnds : public test::OnTestSite {
         return test::waitChild(&client, kNextCallLimit) != -1 || way.signal == SIGKILL;
     }
     static test::Child forkClient(const std::vector<std::string> &args) {
-        return test::forkChild([&args](int out) {
-            dup2(out, 1);
-            std::vector<char *> argv{const_cast<char *>(kEndingClient.c_str())};
-            for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            return 127;
-        });
+        test::Program client{{kEndingClient}};
+        client.argv.insert(client.argv.end(), args.begin(), args.end());
+        client.in = test::Stream::inherit();
+        return test::startProgram(client);
     }
     // A fresh process's first calls: they must come back within the limit.
     std::string freshDump(const std::string &where) {
@@ -142,7 +135,7 @@ class ProcessEnds : public test::OnTestSite {
         std::printf("[ figures  ] %d clients ended, %d hung in their own exit and were killed; slowest next call %lld ms\n",
                     ends, hung, static_cast<long long>(slowest.count()));
     }
-    std::mt19937 random{std::random_device{}()};
+    std::mt19937 random{test::replayableSeed()};
     milliseconds slowest{0};
 };
 

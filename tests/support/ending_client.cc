@@ -27,13 +27,11 @@
 #include <vector>
 
 #include "sorvik.h"
+#include "support/record_entry.h"
 
 namespace {
 
-struct Entry {
-    std::string name;
-    int32_t minimum, permit, a, b;
-};
+using Entry = sorvik::test::RecordEntry;
 
 // Never destroyed: workers still use it while an exit runs destructors.
 std::vector<Entry> &gEntries = *new std::vector<Entry>;
@@ -88,13 +86,7 @@ int main(int argc, char **argv) {
     if (argc < 4) return 64;
     const std::string how = argv[1];
     const useconds_t delay = static_cast<useconds_t>(std::atoi(argv[2]));
-    for (int i = 3; i < argc; ++i) {
-        char name[128];
-        Entry e;
-        if (std::sscanf(argv[i], "%127[^:]:%d:%d:%d:%d", name, &e.minimum, &e.permit, &e.a, &e.b) != 5) return 64;
-        e.name = name;
-        gEntries.push_back(e);
-    }
+    if (!sorvik::test::parseEntryArguments(argc - 3, argv + 3, &gEntries)) return 64;
     // Programs put back what an earlier client's end left out between a
     // deletion and its addition.
     for (const Entry &e : gEntries) addOneProcess(e.name.c_str(), e.minimum, e.permit, e.a, e.b);

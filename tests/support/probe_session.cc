@@ -42,19 +42,12 @@ ProbeSession::ProbeSession(const std::vector<std::string> &commands, const std::
     // Close-on-exec, so that processes started later do not keep the probe's
     // input open after the session ends.
     if (pipe2(input, O_CLOEXEC) != 0) std::abort();
-    child_ = forkChild([&commands, &launch, input](int out) {
-        dup2(out, 1);
-        dup2(input[0], 0);
-        close(input[1]);
-        std::vector<char *> args;
-        if (launch.empty()) args.push_back(const_cast<char *>(kProbe.c_str()));
-        for (const std::string &word : launch) args.push_back(const_cast<char *>(word.c_str()));
-        for (const std::string &c : commands) args.push_back(const_cast<char *>(c.c_str()));
-        args.push_back(const_cast<char *>("serve"));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        return 127;
-    });
+    Program program;
+    program.argv = launch.empty() ? std::vector<std::string>{kProbe} : launch;
+    program.argv.insert(program.argv.end(), commands.begin(), commands.end());
+    program.argv.push_back("serve");
+    program.in = Stream::descriptor(input[0]);
+    child_ = startProgram(program);
     close(input[0]);
     toChild_ = input[1];
     std::string line;
@@ -80,24 +73,19 @@ std::string ProbeSession::ask(const std::string &command) {
 void ProbeSession::kill() { killChild(&child_); }
 
 pid_t startProcess(const std::string &program, const std::vector<std::string> &args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        std::vector<char *> argv{const_cast<char *>(program.c_str())};
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
+    Program started;
+    started.argv = {program};
+    started.argv.insert(started.argv.end(), args.begin(), args.end());
+    started.out = Stream::null();
+    Child child = startProgram(started);
+    close(child.fromChild);
+    return child.pid;
 }
 
 void stopProcess(pid_t pid) {
     if (pid <= 0) return;
     ::kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    awaitExit(pid, std::chrono::seconds(10), "a process killed with SIGKILL");
 }
 
 namespace {

@@ -1,25 +1,19 @@
 #include "support/scratch.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <future>
-#include <sstream>
 #include <thread>
 
 namespace sorvik::test {
 namespace {
-
-std::atomic<int> gScratchCounter{0};
 
 bool waitReadable(int fd, std::chrono::milliseconds limit) {
     pollfd p{fd, POLLIN, 0};
@@ -28,63 +22,39 @@ bool waitReadable(int fd, std::chrono::milliseconds limit) {
 
 int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }
 
-int waitPid(pid_t pid, std::chrono::milliseconds limit) {
+enum class Waited { reported, timedOut, noChild };
+
+// Polls at most `limit` for what waitpid with `flags` reports of `pid`;
+// *raw gets the status it reports.
+Waited waitFor(pid_t pid, std::chrono::milliseconds limit, int flags, int *raw) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    int raw = 0;
     for (;;) {
-        const pid_t done = waitpid(pid, &raw, WNOHANG);
-        if (done == pid) return statusOf(raw);
-        if (done < 0) return -1;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &raw, 0);
-            return -1;
-        }
+        const pid_t done = waitpid(pid, raw, WNOHANG | flags);
+        if (done == pid) return Waited::reported;
+        if (done < 0) return Waited::noChild;
+        if (std::chrono::steady_clock::now() > deadline) return Waited::timedOut;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
+// Kills a child that took too long, and collects it.
+void killAndCollect(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+int waitPid(pid_t pid, std::chrono::milliseconds limit) {
+    int raw = 0;
+    const Waited waited = waitFor(pid, limit, 0, &raw);
+    if (waited == Waited::timedOut) killAndCollect(pid);
+    return waited == Waited::reported ? statusOf(raw) : -1;
+}
+
 }  // namespace
-
-ScratchSite::ScratchSite() {
-    const int serial = gScratchCounter.fetch_add(1);
-    char pattern[] = "/tmp/sorvik-test-XXXXXX";
-    directory = mkdtemp(pattern);
-    configPath = directory + "/Sorvik.sys";
-    regionName = "sorvik_t" + std::to_string(getpid()) + "_" + std::to_string(serial);
-    char runPattern[] = "/tmp/sorvik-run-XXXXXX";
-    runDirectory = mkdtemp(runPattern);
-    chmod(runDirectory.c_str(), 0755);
-}
-
-ScratchSite::~ScratchSite() {
-    std::error_code ignored;
-    std::filesystem::remove_all(runDirectory, ignored);
-    std::filesystem::remove_all(directory, ignored);
-}
-
-void ScratchSite::writeConfig(const std::string &text) const { writeFile(configPath, text); }
-
-std::string ScratchSite::readConfig() const {
-    if (!std::filesystem::exists(configPath)) return "<missing>";
-    return readFile(configPath);
-}
 
 void removeRegion(const std::string &runDirectory, const std::string &name) {
     unlink((runDirectory + "/" + name).c_str());
     unlink((runDirectory + "/" + name + ".lock").c_str());
-}
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void writeFile(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 Child forkChild(const std::function<int(int toParent)> &body) {
@@ -136,25 +106,81 @@ void killChild(Child *child) {
     waitChild(child, std::chrono::seconds(10));
 }
 
+namespace {
+
+// In a child about to exec: makes `target` (0, 1 or 2) what `stream` says.
+void redirect(const Stream &stream, int target, int toParent) {
+    int fd = -1;
+    switch (stream.kind) {
+    case Stream::kInherit:
+        return;
+    case Stream::kNull:
+        fd = open("/dev/null", target == 0 ? O_RDONLY : O_WRONLY);
+        break;
+    case Stream::kParent:
+        fd = toParent;
+        break;
+    case Stream::kFile:
+        fd = open(stream.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        break;
+    case Stream::kDescriptor:
+        fd = stream.fd;
+        break;
+    }
+    if (fd >= 0 && fd != target) dup2(fd, target);
+}
+
+}  // namespace
+
+Child startProgram(const Program &program) {
+    std::vector<char *> argv;
+    for (const std::string &word : program.argv) argv.push_back(const_cast<char *>(word.c_str()));
+    argv.push_back(nullptr);
+    auto run = [&program, &argv](int toParent) -> int {
+        redirect(program.in, 0, toParent);
+        redirect(program.out, 1, toParent);
+        redirect(program.err, 2, toParent);
+        if (toParent > 2) close(toParent);
+        for (const std::string &name : program.unset) unsetenv(name.c_str());
+        for (const auto &[name, value] : program.environment) setenv(name.c_str(), value.c_str(), 1);
+        if (program.beforeExec) program.beforeExec();
+        if (program.searchPath)
+            execvp(argv[0], argv.data());
+        else
+            execv(argv[0], argv.data());
+        return 127;
+    };
+    if (!program.onTerminal) return forkChild(run);
+    Child child;
+    child.pid = forkpty(&child.fromChild, nullptr, nullptr, nullptr);
+    if (child.pid == 0) _exit(run(-1));
+    return child;
+}
+
+int awaitExit(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {
+    int raw = 0;
+    const Waited waited = waitFor(pid, limit, 0, &raw);
+    if (waited != Waited::timedOut) return waited == Waited::reported ? statusOf(raw) : -1;
+    ADD_FAILURE() << what << " did not end within " << limit.count() << " ms; killed";
+    killAndCollect(pid);
+    return -1;
+}
+
+bool awaitStop(pid_t pid, std::chrono::milliseconds limit, const std::string &what) {
+    int raw = 0;
+    if (waitFor(pid, limit, WUNTRACED, &raw) == Waited::reported && WIFSTOPPED(raw)) return true;
+    ADD_FAILURE() << what << " did not stop within " << limit.count() << " ms";
+    return false;
+}
+
 std::string runProgram(const std::vector<std::string> &argv, int *status, std::chrono::milliseconds limit,
                        const std::string &input) {
-    int out[2], in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) std::abort();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(in[0], 0);
-        close(out[0]);
-        close(out[1]);
-        close(in[0]);
-        close(in[1]);
-        std::vector<char *> args;
-        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(out[1]);
+    int in[2];
+    // Close-on-exec: only the child's standard input is its copy of the read end.
+    if (pipe2(in, O_CLOEXEC) != 0) std::abort();
+    Program program{argv};
+    program.in = Stream::descriptor(in[0]);
+    Child child = startProgram(program);
     close(in[0]);
     if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     }
@@ -164,23 +190,15 @@ std::string runProgram(const std::vector<std::string> &argv, int *status, std::c
     char buffer[4096];
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !waitReadable(out[0], left)) break;
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (left.count() <= 0 || !waitReadable(child.fromChild, left)) break;
+        const ssize_t got = read(child.fromChild, buffer, sizeof buffer);
         if (got <= 0) break;
         output.append(buffer, static_cast<size_t>(got));
     }
-    close(out[0]);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    const int result = waitPid(pid, left.count() > 0 ? left : std::chrono::milliseconds(1));
+    const int result = waitChild(&child, left.count() > 0 ? left : std::chrono::milliseconds(1));
     if (status) *status = result;
     return output;
-}
-
-bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body) {
-    auto task = std::make_shared<std::packaged_task<void()>>(body);
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    return done.wait_for(limit) == std::future_status::ready;
 }
 
 }  // namespace sorvik::test

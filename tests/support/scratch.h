@@ -1,44 +1,34 @@
-// Scratch sites and child processes for tests: every test gets a region
-// name and a directory of its own, so tests never meet each other or an
-// installed site.
+// Child processes for the tests on Linux, and the scratch sites of every
+// platform (support/scratch_site.h).
 #ifndef SORVIK_TESTS_SUPPORT_SCRATCH_H
 #define SORVIK_TESTS_SUPPORT_SCRATCH_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "table/table.h"
+#include "support/scratch_site.h"
 
 namespace sorvik::test {
 
-// A region name, a directory and a run directory unique to this process and
-// call; all are removed when the ScratchSite goes.
-struct ScratchSite {
-    ScratchSite();
-    ~ScratchSite();
-    ScratchSite(const ScratchSite &) = delete;
-    ScratchSite &operator=(const ScratchSite &) = delete;
-
-    Site site() const { return Site{configPath.c_str(), regionName.c_str(), runDirectory.c_str()}; }
-    void writeConfig(const std::string &text) const;
-    std::string readConfig() const;  // the file's bytes, or "<missing>"
-
-    std::string directory;
-    std::string configPath;
-    std::string regionName;
-    std::string runDirectory;
+// Sets a umask for the length of a scope, so that no mode a test checks
+// comes from the umask it happened to run with.
+struct Umask {
+    explicit Umask(mode_t mask) : old(umask(mask)) {}
+    ~Umask() { umask(old); }
+    Umask(const Umask &) = delete;
+    Umask &operator=(const Umask &) = delete;
+    mode_t old;
 };
 
 // Forgets the region of that name in that run directory, so that the next
 // attach builds it anew.
 void removeRegion(const std::string &runDirectory, const std::string &name);
-
-std::string readFile(const std::string &path);
-void writeFile(const std::string &path, const std::string &bytes);
 
 // A child process started by fork, running `body` and exiting with its result.
 struct Child {
@@ -54,15 +44,60 @@ void sendLine(int fd, const std::string &line);
 int waitChild(Child *child, std::chrono::milliseconds limit = std::chrono::seconds(10));
 void killChild(Child *child);
 
+// Where one standard stream of a started program leads.
+struct Stream {
+    enum Kind { kInherit, kNull, kParent, kFile, kDescriptor };
+    static Stream inherit() { return Stream{kInherit, std::string(), -1}; }
+    static Stream null() { return Stream{kNull, std::string(), -1}; }
+    // The Child's pipe, read with readLine or from fromChild.
+    static Stream toParent() { return Stream{kParent, std::string(), -1}; }
+    // A file made (or cut to nothing) for the program to write, mode 0600.
+    static Stream file(const std::string &path) { return Stream{kFile, path, -1}; }
+    // A descriptor of the test's, such as a pipe's end.
+    static Stream descriptor(int fd) { return Stream{kDescriptor, std::string(), fd}; }
+
+    Kind kind = kInherit;
+    std::string path;
+    int fd = -1;
+};
+
+// A program to start as a child process, and the world it starts in.
+struct Program {
+    Program() = default;
+    explicit Program(std::vector<std::string> command) : argv(std::move(command)) {}
+
+    std::vector<std::string> argv;  // argv[0] the program's path (or a name, with searchPath)
+    Stream in = Stream::null();
+    Stream out = Stream::toParent();
+    Stream err = Stream::inherit();
+    bool searchPath = false;
+    // On a terminal of its own: all three streams are the terminal, and the
+    // Child's fromChild is its other side, to read what the program shows
+    // and to write what it is typed.
+    bool onTerminal = false;
+    std::vector<std::string> unset;  // environment variables it starts without
+    std::vector<std::pair<std::string, std::string>> environment;  // and with
+    // Runs in the child just before the program replaces it.
+    std::function<void()> beforeExec;
+};
+// Starts `program` as a child. The Child's pipe reaches the program only as
+// a stream that leads to the parent; a program that cannot be started ends
+// its child with 127.
+Child startProgram(const Program &program);
+
+// Waits at most `limit` for `pid`, a child of this process, to end; when it
+// has not, kills it and fails the test, naming `what`. The exit status, or
+// -1 when it died of a signal or had to be killed.
+int awaitExit(pid_t pid, std::chrono::milliseconds limit, const std::string &what);
+// Waits at most `limit` for `pid`, a child of this process, to stop (as by
+// SIGSTOP); false, and a test failure naming `what`, when it has not.
+bool awaitStop(pid_t pid, std::chrono::milliseconds limit, const std::string &what);
+
 // Runs a program with arguments, waits at most `limit`, and gives its
 // standard output; *status gets the exit status, or -1 on a signal or timeout.
 std::string runProgram(const std::vector<std::string> &argv, int *status,
                        std::chrono::milliseconds limit = std::chrono::seconds(20),
                        const std::string &input = std::string());
-
-// Runs `body` on a thread and fails the test when it does not finish in time,
-// so that a deadlock is a failure with a message rather than a stuck run.
-bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body);
 
 }  // namespace sorvik::test
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "sorvik.h"
+#include "support/record_entry.h"
 #include "support/stress_board.h"
 
 namespace {
@@ -208,24 +209,14 @@ int load(int argc, char **argv) {
 }
 
 int churn(int argc, char **argv) {
-    struct Entry {
-        std::string name;
-        int32_t minimum, permit, a, b;
-    };
-    std::vector<Entry> entries;
-    for (int i = 0; i < argc; ++i) {
-        char name[128];
-        Entry e;
-        if (std::sscanf(argv[i], "%127[^:]:%d:%d:%d:%d", name, &e.minimum, &e.permit, &e.a, &e.b) != 5) return 64;
-        e.name = name;
-        entries.push_back(e);
-    }
+    std::vector<sorvik::test::RecordEntry> entries;
+    if (!sorvik::test::parseEntryArguments(argc, argv, &entries)) return 64;
     // Puts back what an earlier client killed between a deletion and its
     // addition left out, so that at most one entry is ever missing.
-    for (const Entry &e : entries) addOneProcess(e.name.c_str(), e.minimum, e.permit, e.a, e.b);
+    for (const auto &e : entries) addOneProcess(e.name.c_str(), e.minimum, e.permit, e.a, e.b);
     std::printf("churning\n");
     for (size_t round = 0;; ++round) {
-        const Entry &e = entries[round % entries.size()];
+        const auto &e = entries[round % entries.size()];
         DeleteOneProcess(e.name.c_str());
         addOneProcess(e.name.c_str(), e.minimum, e.permit, e.a, e.b);
         processMsg(entries[(round + 1) % entries.size()].name.c_str(), "churn");

@@ -1,6 +1,5 @@
 #include "support/x_server.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,38 +13,18 @@
 #include <sstream>
 
 namespace sorvik::test {
-namespace {
-
-// In a child about to exec: standard error to /dev/null, so that the X
-// programs' chatter does not bury a test's own messages.
-void quietStandardError() {
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, 2);
-}
-
-[[noreturn]] void execArgv(const std::vector<std::string> &argv, bool searchPath) {
-    std::vector<char *> args;
-    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    if (searchPath)
-        execvp(args[0], args.data());
-    else
-        execv(args[0], args.data());
-    _exit(127);
-}
-
-}  // namespace
 
 XServer::XServer() {
-    server = forkChild([](int toParent) -> int {
-        quietStandardError();
-        // -displayfd: the server picks the first free display number and
-        // writes it here once it accepts connections. -noreset: properties
-        // a test sets on the root survive the last client leaving.
-        execArgv({"Xvfb", "-displayfd", std::to_string(toParent), "-nolisten", "tcp", "-noreset", "-screen", "0",
-                  "320x240x24"},
-                 true);
-    });
+    // -displayfd: the server picks the first free display number and writes
+    // it to its standard output, the pipe to this process, once it accepts
+    // connections. -noreset: properties a test sets on the root survive the
+    // last client leaving. Standard error to /dev/null, so that the server's
+    // chatter does not bury a test's own messages.
+    Program xvfb{{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24"}};
+    xvfb.in = Stream::inherit();
+    xvfb.err = Stream::null();
+    xvfb.searchPath = true;
+    server = startProgram(xvfb);
     std::string line;
     if (readLine(server, &line, std::chrono::seconds(20)) && !line.empty()) display = ":" + line;
 }
@@ -66,11 +45,10 @@ WindowClient::WindowClient(const std::string &program, const std::string &displa
                            const std::vector<std::string> &commands) {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), commands.begin(), commands.end());
-    child = forkChild([&](int toParent) -> int {
-        dup2(toParent, 1);
-        setenv("DISPLAY", display.c_str(), 1);
-        execArgv(argv, false);
-    });
+    Program client{argv};
+    client.in = Stream::inherit();
+    client.environment = {{"DISPLAY", display}};
+    child = startProgram(client);
     std::string line;
     if (!readLine(child, &line) || line.rfind("windows", 0) != 0) return;
     std::istringstream ids(line.substr(7));
@@ -81,10 +59,11 @@ WindowClient::WindowClient(const std::string &program, const std::string &displa
 WindowClient::~WindowClient() { killChild(&child); }
 
 int runOnDisplay(const std::string &display, const std::vector<std::string> &argv) {
-    Child child = forkChild([&](int) -> int {
-        setenv("DISPLAY", display.c_str(), 1);
-        execArgv(argv, false);
-    });
+    Program program{argv};
+    program.in = Stream::inherit();
+    program.out = Stream::inherit();
+    program.environment = {{"DISPLAY", display}};
+    Child child = startProgram(program);
     return waitChild(&child, std::chrono::seconds(10));
 }
 

@@ -1,20 +1,28 @@
 // The shared table's lifetime, seen from several attachments: a test process
-// holds several Clients, and forked children stand for other processes.
+// holds several Clients, and on Linux forked children stand for other
+// processes. The attachments of one process run on Windows too; there other
+// processes are the helper's (tests/win32/region_test.cc).
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <string>
 #include <thread>
 
+#ifndef _WIN32
 #include "support/scratch.h"
+#endif
+#include "support/scratch_site.h"
 #include "table/accessors.h"
 #include "table/administration.h"
 #include "table/config_file.h"
@@ -23,18 +31,15 @@
 namespace sorvik {
 namespace {
 
-class Lifecycle : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        for (Client &c : clients) detach(&c);
-    }
-    Client *attached(int i) {
-        EXPECT_TRUE(attach(&clients[i], scratch.site()));
-        return &clients[i];
-    }
-    test::ScratchSite scratch;
-    Client clients[3];
-};
+// A configuration file's line, ended as the files of this platform end
+// their lines, so that each platform reads the files its users write.
+#ifdef _WIN32
+std::string configLine(const std::string &text) { return text + "\r\n"; }
+#else
+std::string configLine(const std::string &text) { return text + "\n"; }
+#endif
+
+class Lifecycle : public test::ScratchSiteTest {};
 
 TEST_F(Lifecycle, FirstAttachWithoutAFileGivesDefaults) {
     Client *c = attached(0);
@@ -57,12 +62,12 @@ TEST_F(Lifecycle, FirstAttachWithoutAFileGivesDefaults) {
 }
 
 TEST_F(Lifecycle, LaterAttachTakesTheTableAsItIs) {
-    scratch.writeConfig("viewer 1 2 3 4\n");
+    scratch.writeConfig(configLine("viewer 1 2 3 4"));
     Client *first = attached(0);
     ASSERT_EQ(first->table->proCount, 1);
     first->table->records[0].exeCount = 5;
     std::strcpy(first->table->records[0].message, "hello");
-    scratch.writeConfig("other 1 2 3 4\nmore 1 2 3 4\n");
+    scratch.writeConfig(configLine("other 1 2 3 4") + configLine("more 1 2 3 4"));
 
     Client *second = attached(1);
     EXPECT_NE(second->table, first->table) << "a view of its own";
@@ -75,13 +80,13 @@ TEST_F(Lifecycle, LaterAttachTakesTheTableAsItIs) {
 }
 
 TEST_F(Lifecycle, AttachAfterEveryoneLeftStartsAfresh) {
-    scratch.writeConfig("viewer 1 2 3 4\n");
+    scratch.writeConfig(configLine("viewer 1 2 3 4"));
     Client *a = attached(0);
     Client *b = attached(1);
     a->table->records[0].exeCount = 3;
     detach(a);
     EXPECT_EQ(b->table->records[0].exeCount, 3) << "still in use by the second";
-    scratch.writeConfig("other 5 6 7 8\n");
+    scratch.writeConfig(configLine("other 5 6 7 8"));
     detach(b);
 
     Client *c = attached(2);
@@ -89,6 +94,8 @@ TEST_F(Lifecycle, AttachAfterEveryoneLeftStartsAfresh) {
     EXPECT_STREQ(c->table->records[0].proName, "other");
     EXPECT_EQ(c->table->records[0].exeCount, 0);
 }
+
+#ifndef _WIN32
 
 TEST_F(Lifecycle, AttachAfterTheOnlyHolderWasKilledStartsAfresh) {
     scratch.writeConfig("viewer 1 2 3 4\n");
@@ -263,8 +270,7 @@ TEST_F(Lifecycle, AHolderThatIsSlowOrStoppedIsWaitedForAndNeverTakenOver) {
         std::string line;
         ASSERT_TRUE(test::readLine(holder, &line)) << way.how;
         if (way.stopped) {
-            int status = 0;
-            ASSERT_EQ(waitpid(holder.pid, &status, WUNTRACED), holder.pid);
+            ASSERT_TRUE(test::awaitStop(holder.pid, std::chrono::seconds(10), way.how));
             std::thread([pid = holder.pid] {
                 usleep(1000 * 1000);
                 kill(pid, SIGCONT);
@@ -420,6 +426,8 @@ TEST_F(Lifecycle, OnlyARebuildThatReadsTheFileEndsTheRefusal) {
     EXPECT_EQ(appendRecord(rebuilt, rebuilt->table, "added", RecordSettings{0, 1, 0, 0}), kDone);
     EXPECT_EQ(scratch.readConfig(), records + "added    0\t1   0   0\r\n");
 }
+
+#endif  // forked children
 
 }  // namespace
 }  // namespace sorvik

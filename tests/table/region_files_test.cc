@@ -16,14 +16,6 @@
 namespace sorvik {
 namespace {
 
-// Sets a umask for the length of a scope, so that no mode a test checks
-// comes from the umask it happened to run with.
-struct Umask {
-    explicit Umask(mode_t mask) : old(umask(mask)) {}
-    ~Umask() { umask(old); }
-    mode_t old;
-};
-
 // A group that no file of the test's own has, for the cases that need root.
 constexpr gid_t kOtherGroup = 54321;
 
@@ -63,7 +55,7 @@ class RegionFiles : public ::testing::Test {
 
 TEST_F(RegionFiles, AttachMakesTwoRegularFilesForTheDirectorysGroupOnly) {
     {
-        Umask narrow(077);
+        test::Umask narrow(077);
         ASSERT_TRUE(attach(&user, scratch.site()));
     }
     const struct stat directory = statOf(scratch.runDirectory);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,8 +43,12 @@ class Launch {
     explicit Launch(const std::vector<std::string> &args, const int *gate = nullptr) : args_(args) {
         char pattern[] = "/tmp/sorvikctl-run-XXXXXX";
         directory_ = mkdtemp(pattern);
-        pid_ = fork();
-        if (pid_ == 0) {
+        test::Program tool{{kCtl}};
+        tool.argv.insert(tool.argv.end(), args.begin(), args.end());
+        tool.out = test::Stream::file(directory_ + "/out");
+        tool.err = test::Stream::file(directory_ + "/err");
+        tool.unset = {"LD_LIBRARY_PATH"};
+        tool.beforeExec = [gate] {
             if (gate) {
                 close(gate[1]);
                 char byte;
@@ -53,27 +56,18 @@ class Launch {
                 }
                 close(gate[0]);
             }
-            const int in = open("/dev/null", O_RDONLY);
-            const int out = open((directory_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open((directory_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(err, 2);
             // A test started in the background of a shell inherits these ignored.
             signal(SIGINT, SIG_DFL);
             signal(SIGQUIT, SIG_DFL);
-            unsetenv("LD_LIBRARY_PATH");
-            std::vector<char *> argv{const_cast<char *>(kCtl.c_str())};
-            for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        };
+        test::Child child = test::startProgram(tool);
+        close(child.fromChild);
+        pid_ = child.pid;
     }
     ~Launch() {
         if (status_ == kRunning && pid_ > 0) {
             kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
+            test::awaitExit(pid_, 10s, describe());
         }
         std::filesystem::remove_all(directory_);
     }
@@ -363,15 +357,14 @@ TEST_F(SorvikctlRun, WaitGivesUpAfterItsLimitAndSaysOnceOnATerminalThatItWaits) 
     EXPECT_EQ(quiet.wait(), kNoSlot) << quiet.describe();
     EXPECT_EQ(quiet.err(), "sorvikctl run: gave up after 0.5s: 1 copy of " + job + " runs, 1 permitted\n");
 
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        unsetenv("LD_LIBRARY_PATH");
-        execl(kCtl.c_str(), kCtl.c_str(), "run", "--wait=1.5", job.c_str(), "--", waiting.c_str(),
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    test::Program tool{{kCtl, "run", "--wait=1.5", job, "--", waiting}};
+    tool.in = tool.out = tool.err = test::Stream::inherit();
+    tool.onTerminal = true;
+    tool.unset = {"LD_LIBRARY_PATH"};
+    const test::Child waiter = test::startProgram(tool);
+    ASSERT_GE(waiter.pid, 0);
+    const pid_t pid = waiter.pid;
+    const int terminal = waiter.fromChild;
     std::string shown;
     char buffer[512];
     for (;;) {
@@ -382,9 +375,7 @@ TEST_F(SorvikctlRun, WaitGivesUpAfterItsLimitAndSaysOnceOnATerminalThatItWaits) 
         shown.append(buffer, static_cast<size_t>(got));
     }
     close(terminal);
-    int status = 0;
-    ASSERT_TRUE(eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; })) << shown;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kNoSlot) << status;
+    EXPECT_EQ(test::awaitExit(pid, 15s, "sorvikctl run --wait=1.5 on a terminal"), kNoSlot) << shown;
     const std::string occupied = "1 copy of " + job + " runs, 1 permitted\r\n";
     EXPECT_EQ(shown,
               "sorvikctl run: waiting for a slot: " + occupied + "sorvikctl run: gave up after 1.5s: " + occupied);

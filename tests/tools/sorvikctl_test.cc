@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -37,38 +36,41 @@ struct Outcome {
     std::string err;
 };
 
-// Runs sorvikctl with `args`. LD_LIBRARY_PATH is cleared so that the tool
-// loads the test site's library it was linked with and no other.
+// The command line, each argument quoted, for messages.
+std::string commandLine(const std::vector<std::string> &args) {
+    std::string line = "sorvikctl";
+    for (const std::string &a : args) line += " '" + a + "'";
+    return line;
+}
+
+// sorvikctl with `args`, its standard streams as given. LD_LIBRARY_PATH is
+// cleared so that the tool loads the test site's library it was linked with
+// and no other.
+test::Program sorvikctl(const std::vector<std::string> &args) {
+    test::Program tool{{kCtl}};
+    tool.argv.insert(tool.argv.end(), args.begin(), args.end());
+    tool.unset = {"LD_LIBRARY_PATH"};
+    return tool;
+}
+
+// Runs sorvikctl with `args` to its end, at most a minute.
 Outcome ctl(const std::vector<std::string> &args) {
     char pattern[] = "/tmp/sorvikctl-test-XXXXXX";
     const std::string directory = mkdtemp(pattern);
     const std::string outPath = directory + "/out", errPath = directory + "/err";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int none = open("/dev/null", O_RDONLY);
-        dup2(none, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        unsetenv("LD_LIBRARY_PATH");
-        std::vector<char *> argv{const_cast<char *>(kCtl.c_str())};
-        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::readFile(outPath), test::readFile(errPath)};
+    test::Program tool = sorvikctl(args);
+    tool.out = test::Stream::file(outPath);
+    tool.err = test::Stream::file(errPath);
+    test::Child child = test::startProgram(tool);
+    close(child.fromChild);
+    const int status = test::awaitExit(child.pid, std::chrono::minutes(1), commandLine(args));
+    Outcome outcome{status, test::readFile(outPath), test::readFile(errPath)};
     std::filesystem::remove_all(directory);
     return outcome;
 }
 
 std::string describe(const std::vector<std::string> &args, const Outcome &o) {
-    std::string line = "sorvikctl";
-    for (const std::string &a : args) line += " '" + a + "'";
-    return line + "\nstatus " + std::to_string(o.status) + "\nstdout:\n" + o.out + "stderr:\n" + o.err;
+    return commandLine(args) + "\nstatus " + std::to_string(o.status) + "\nstdout:\n" + o.out + "stderr:\n" + o.err;
 }
 
 class Sorvikctl : public ::testing::Test {
@@ -448,22 +450,20 @@ std::string readUntil(int fd, const std::string &text, int times = 1) {
 }
 
 TEST_F(Sorvikctl, WatchOnATerminalRedrawsInPlaceUntilInterrupted) {
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        unsetenv("LD_LIBRARY_PATH");
-        execl(kCtl.c_str(), kCtl.c_str(), "watch", "--interval", "0.2", static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    test::Program watch = sorvikctl({"watch", "--interval", "0.2"});
+    watch.in = watch.out = watch.err = test::Stream::inherit();
+    watch.onTerminal = true;
+    const test::Child tool = test::startProgram(watch);
+    ASSERT_GE(tool.pid, 0);
+    const pid_t pid = tool.pid;
+    const int terminal = tool.fromChild;
     const std::string lastRow = viewer + "    0       1        0  never    0  0\r\n";
     const std::string shown = readUntil(terminal, lastRow, 2);
     kill(pid, SIGINT);
     readUntil(terminal, "never reached: read to the end");
     close(terminal);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "Ctrl-C ends the watch normally; status " << status;
+    const int status = test::awaitExit(pid, std::chrono::seconds(10), "sorvikctl watch, interrupted");
+    EXPECT_EQ(status, 0) << "Ctrl-C ends the watch normally";
     const std::string clear = "\033[H\033[2J";
     const size_t second = shown.find(clear, 1);
     ASSERT_NE(second, std::string::npos) << shown;
@@ -486,37 +486,23 @@ TEST_F(Sorvikctl, ACommandWaitingLongForTheLockSaysWhichProcessHoldsIt) {
     });
     std::string line;
     ASSERT_TRUE(test::readLine(holder, &line)) << "the holder did not start";
-    int stopped = 0;
-    ASSERT_EQ(waitpid(holder.pid, &stopped, WUNTRACED), holder.pid);
-    ASSERT_TRUE(WIFSTOPPED(stopped));
+    ASSERT_TRUE(test::awaitStop(holder.pid, std::chrono::seconds(10), "the holder"));
 
-    int err[2];
-    ASSERT_EQ(pipe(err), 0);
-    const pid_t tool = fork();
-    if (tool == 0) {
-        const int none = open("/dev/null", O_RDWR);
-        dup2(none, 0);
-        dup2(none, 1);
-        dup2(err[1], 2);
-        close(err[0]);
-        close(err[1]);
-        unsetenv("LD_LIBRARY_PATH");
-        execl(kCtl.c_str(), kCtl.c_str(), "list", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(err[1]);
+    test::Program list = sorvikctl({"list"});
+    list.out = test::Stream::null();
+    list.err = test::Stream::toParent();
+    test::Child tool = test::startProgram(list);
     const std::string said = "held by process " + std::to_string(holder.pid);
-    std::string shown = readUntil(err[0], said);
+    std::string shown = readUntil(tool.fromChild, said);
     EXPECT_NE(shown.find(said), std::string::npos) << "nothing said within ten seconds; stderr:\n" << shown;
-    EXPECT_EQ(waitpid(tool, nullptr, WNOHANG), 0) << "the command keeps waiting";
+    EXPECT_EQ(waitpid(tool.pid, nullptr, WNOHANG), 0) << "the command keeps waiting";
 
     kill(holder.pid, SIGCONT);
     EXPECT_EQ(test::waitChild(&holder), 0);
-    shown += readUntil(err[0], "never reached: read to the end");
-    close(err[0]);
-    int status = 0;
-    waitpid(tool, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "; stderr:\n" << shown;
+    shown += readUntil(tool.fromChild, "never reached: read to the end");
+    const int status = test::awaitExit(tool.pid, std::chrono::seconds(10), "sorvikctl list, once the lock was free");
+    close(tool.fromChild);
+    EXPECT_EQ(status, 0) << "stderr:\n" << shown;
     EXPECT_EQ(shown.find(said), shown.rfind(said)) << "said once:\n" << shown;
 }
 

@@ -8,6 +8,7 @@
 # width slips into a build tree.
 #   check_caller_imports.sh OBJDUMP DEF FORMAT CALLER [FILE...]
 set -eu
+. "$(dirname "$0")/names_from_def.sh"
 objdump=$1
 def=$2
 format=$3
@@ -23,13 +24,6 @@ for file in "$@"; do
 done
 imports=$("$objdump" -p "$caller" | sed -n '/DLL Name: sorvik\.dll$/,/^$/p' |
   sed -n 's/^[[:space:]]*[0-9a-f][0-9a-f]*[[:space:]][[:space:]]*[0-9][0-9]*[[:space:]][[:space:]]*\([^[:space:]]*\)$/\1/p' | sort)
-wanted=$(sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)@[0-9]*$/\1/p' "$def" | sort)
-if [ "$imports" != "$wanted" ]; then
-  echo "$caller: imports from sorvik.dll differ from $def (< wanted, > imported):"
-  printf '%s\n' "$wanted" > "$caller.wanted"
-  printf '%s\n' "$imports" | diff "$caller.wanted" - || true
-  rm -f "$caller.wanted"
-  status=1
-fi
+same_names "$caller" "imports from sorvik.dll differ from $def" "$(def_names "$def")" "$imports" || status=1
 [ $status -eq 0 ] && echo "$caller: imports $(printf '%s\n' "$imports" | wc -l) functions from sorvik.dll by name; $# files are $format"
 exit $status

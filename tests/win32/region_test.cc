@@ -1,8 +1,8 @@
-// The shared region on Windows, seen from several attachments: the test
-// process holds several Clients, and helper processes stand for others.
+// The shared region on Windows, seen from several processes: helper
+// processes stand for the others. The attachments of one process are the
+// lifecycle tests (tests/table/lifecycle_test.cc), which run here too.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,15 +21,8 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-class Region : public ::testing::Test {
+class Region : public test::ScratchSiteTest {
   protected:
-    void TearDown() override {
-        for (Client &c : clients) detach(&c);
-    }
-    Client *attached(int i) {
-        EXPECT_TRUE(attach(&clients[i], scratch.site()));
-        return &clients[i];
-    }
     // A helper process attached to this test's region, running `commands`
     // after the attach and then holding; the lines it printed.
     std::string startHelper(std::unique_ptr<wintest::Child> *child, std::vector<std::string> commands) {
@@ -38,62 +31,7 @@ class Region : public ::testing::Test {
         *child = wintest::startHolding(wintest::besideThisProgram(SORVIK_HELPER), commands, &printed);
         return printed;
     }
-    wintest::ScratchSite scratch;
-    Client clients[3];
 };
-
-TEST_F(Region, FirstAttachWithoutAFileGivesDefaults) {
-    Client *c = attached(0);
-    ASSERT_NE(c->table, nullptr);
-    EXPECT_EQ(c->table->proCount, 0);
-    uint8_t host[4];
-    platform::hostAddress(host);
-    for (const ProStru &r : c->table->records) {
-        EXPECT_EQ(r.proName[0], '\0');
-        EXPECT_EQ(std::memcmp(r.hostAddr, host, 4), 0);
-        EXPECT_EQ(r.permitExeCount, 0);
-        EXPECT_EQ(r.minExeCount, 0);
-        EXPECT_EQ(r.exeCount, 0);
-        EXPECT_EQ(r.activeTime, 0);
-        EXPECT_EQ(r.userParamA, -1);
-        EXPECT_EQ(r.userParamB, 0);
-        EXPECT_EQ(r.presetValue, 100);
-        EXPECT_EQ(r.message[0], '\0');
-    }
-}
-
-TEST_F(Region, LaterAttachTakesTheTableAsItIs) {
-    scratch.writeConfig("viewer 1 2 3 4\r\n");
-    Client *first = attached(0);
-    ASSERT_EQ(first->table->proCount, 1);
-    first->table->records[0].exeCount = 5;
-    std::strcpy(first->table->records[0].message, "hello");
-    scratch.writeConfig("other 1 2 3 4\r\nmore 1 2 3 4\r\n");
-
-    Client *second = attached(1);
-    EXPECT_NE(second->table, first->table) << "a view of its own";
-    EXPECT_EQ(second->table->proCount, 1) << "the file is not read again";
-    EXPECT_EQ(second->table->records[0].exeCount, 5);
-    EXPECT_STREQ(second->table->records[0].message, "hello");
-    second->table->records[0].activeTime = 77;
-    EXPECT_EQ(first->table->records[0].activeTime, 77) << "one region, seen at once";
-}
-
-TEST_F(Region, AttachAfterEveryoneLeftStartsAfresh) {
-    scratch.writeConfig("viewer 1 2 3 4\r\n");
-    Client *a = attached(0);
-    Client *b = attached(1);
-    a->table->records[0].exeCount = 3;
-    detach(a);
-    EXPECT_EQ(b->table->records[0].exeCount, 3) << "still in use by the second";
-    scratch.writeConfig("other 5 6 7 8\r\n");
-    detach(b);
-
-    Client *c = attached(2);
-    EXPECT_EQ(c->table->proCount, 1);
-    EXPECT_STREQ(c->table->records[0].proName, "other");
-    EXPECT_EQ(c->table->records[0].exeCount, 0);
-}
 
 TEST_F(Region, AnotherProcessSharesItUntilItIsKilled) {
     scratch.writeConfig("viewer 1 2 3 4\r\n");

@@ -5,17 +5,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <fstream>
-#include <future>
 #include <memory>
-#include <sstream>
-#include <thread>
 
 namespace sorvik::wintest {
 namespace {
-
-std::atomic<int> gScratchCounter{0};
 
 std::string quoted(const std::string &argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
@@ -33,45 +26,6 @@ void closeHandle(void **handle) {
 }
 
 }  // namespace
-
-ScratchSite::ScratchSite() {
-    const int serial = gScratchCounter.fetch_add(1);
-    char temp[MAX_PATH + 1];
-    const DWORD length = GetTempPathA(sizeof temp, temp);
-    std::string base(temp, length);
-    if (!base.empty() && base.back() == '\\') base.pop_back();
-    const std::string tag = std::to_string(GetCurrentProcessId()) + "_" + std::to_string(serial);
-    directory = base + "\\sorvik-test-" + tag;
-    CreateDirectoryA(directory.c_str(), nullptr);
-    configPath = directory + "\\Sorvik.sys";
-    regionName = "sorvik_t" + tag;
-}
-
-ScratchSite::~ScratchSite() {
-    for (const std::string &name : filesIn(directory)) {
-        const std::string path = directory + "\\" + name;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-    }
-    RemoveDirectoryA(directory.c_str());
-}
-
-void ScratchSite::writeConfig(const std::string &text) const { writeFile(configPath, text); }
-
-std::string ScratchSite::readConfig() const { return readFile(configPath); }
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "<missing>";
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void writeFile(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 bool fileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -319,13 +273,6 @@ std::string runProgram(const std::string &program, const std::vector<std::string
     const int64_t code = child.wait(milliseconds(1000));
     if (exitCode) *exitCode = code;
     return output;
-}
-
-bool finishesWithin(milliseconds limit, const std::function<void()> &body) {
-    auto task = std::make_shared<std::packaged_task<void()>>(body);
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    return done.wait_for(limit) == std::future_status::ready;
 }
 
 }  // namespace sorvik::wintest

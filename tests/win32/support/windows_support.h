@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_site.h"
 #include "table/table.h"
 
 namespace sorvik::wintest {
@@ -18,25 +19,12 @@ namespace sorvik::wintest {
 using std::chrono::milliseconds;
 constexpr milliseconds kPatience{10000};
 
-// A region name and a directory unique to this process and call; the
-// directory goes with the ScratchSite. The region goes with its last handle.
-struct ScratchSite {
-    ScratchSite();
-    ~ScratchSite();
-    ScratchSite(const ScratchSite &) = delete;
-    ScratchSite &operator=(const ScratchSite &) = delete;
+// The scratch sites, files and bounded runs every platform's tests use.
+using test::finishesWithin;
+using test::readFile;
+using test::ScratchSite;
+using test::writeFile;
 
-    Site site() const { return Site{configPath.c_str(), regionName.c_str(), ""}; }
-    void writeConfig(const std::string &text) const;
-    std::string readConfig() const;  // the file's bytes, or "<missing>"
-
-    std::string directory;  // ends without a backslash
-    std::string configPath;
-    std::string regionName;
-};
-
-std::string readFile(const std::string &path);  // "<missing>" when it cannot be opened
-void writeFile(const std::string &path, const std::string &bytes);
 bool fileExists(const std::string &path);
 bool copyFile(const std::string &from, const std::string &to);
 // The names of the files in `directory`, sorted.
@@ -159,10 +147,6 @@ class Session {
 // gives what it wrote; *exitCode gets its exit code or -1.
 std::string runProgram(const std::string &program, const std::vector<std::string> &arguments, int64_t *exitCode,
                        milliseconds limit = kPatience);
-
-// Runs `body` on a thread and answers whether it finished within `limit`,
-// so that a deadlock is a failure with a message rather than a stuck run.
-bool finishesWithin(milliseconds limit, const std::function<void()> &body);
 
 }  // namespace sorvik::wintest
 
