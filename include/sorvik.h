@@ -10,9 +10,10 @@
  * its user is not in the run directory's group, the directory is missing,
  * or the table's files do not check out while others use them) is answered
  * as if the library had not loaded: the three questions, processLogIn and
- * processLogOut answer 0; the administration calls change nothing and answer
- * SORVIK_NO_RECORD (2) with errno telling why; the accessors and lists answer as for an empty
- * table; processActive, processMsg and processMsgReset answer 1. */
+ * processLogOut answer 0; the administration calls change nothing and
+ * answer SORVIK_NO_RECORD (2) with errno telling why; the accessors and lists
+ * answer as for an empty table; processActive, processMsg and
+ * processMsgReset answer 1. */
 #ifndef SORVIK_H
 #define SORVIK_H
 
