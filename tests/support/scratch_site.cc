@@ -94,8 +94,16 @@ void writeFile(const std::string &path, const std::string &bytes) {
 bool finishesWithin(std::chrono::milliseconds limit, const std::function<void()> &body) {
     auto task = std::make_shared<std::packaged_task<void()>>(body);
     std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    return done.wait_for(limit) == std::future_status::ready;
+    std::thread runner([task] { (*task)(); });
+    if (done.wait_for(limit) != std::future_status::ready) {
+        runner.detach();  // stuck for good; the caller fails
+        return false;
+    }
+    // Joined, not left to end on its own: a thread still ending may hold the
+    // allocator's locks (a sanitizer's allocator takes no care at fork), and
+    // a child the caller forks next would start with them held for ever.
+    runner.join();
+    return true;
 }
 
 }  // namespace sorvik::test

@@ -269,12 +269,15 @@ TEST_F(Lifecycle, AHolderThatIsSlowOrStoppedIsWaitedForAndNeverTakenOver) {
         });
         std::string line;
         ASSERT_TRUE(test::readLine(holder, &line)) << way.how;
+        // Joined at the end of the round, before the next fork, for the
+        // reason finishesWithin joins its thread.
+        std::jthread resumer;
         if (way.stopped) {
             ASSERT_TRUE(test::awaitStop(holder.pid, std::chrono::seconds(10), way.how));
-            std::thread([pid = holder.pid] {
+            resumer = std::jthread([pid = holder.pid] {
                 usleep(1000 * 1000);
                 kill(pid, SIGCONT);
-            }).detach();
+            });
         }
         ASSERT_TRUE(test::finishesWithin(std::chrono::seconds(10), [&] {
             EXPECT_EQ(platform::lockRegion(&c->region), platform::LockResult::acquired) << way.how;
